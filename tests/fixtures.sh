@@ -1,0 +1,153 @@
+#!/bin/bash
+# Runs clientmac against fixture tables: each case gets a private user+mount namespace
+# whose /proc is a fresh tmpfs holding the case's table at /proc/net/arp.
+
+. "$(dirname "$0")/lib.sh"
+
+unshare -rm true 2>/dev/null || skip "unprivileged user+mount namespaces are not available"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+header='IP address       HW type     Flags       HW address            Mask     Device'
+
+# Writes a table line whose text before the newline is padded on the left to width.
+padded() {
+  printf '%*s' "$1" "$2"
+}
+
+# Tables with lines longer than the 255 characters that one read of a line takes.
+{
+  echo "$header"
+  printf '%-255s%s\n' '198.51.100.70 0x1 0x2 02:00:00:00:00:70 * eth0' \
+    '198.51.100.71 0x1 0x2 02:00:00:00:00:99 * eth0'
+  echo '198.51.100.71 0x1 0x2 02:00:00:00:00:71 * eth0'
+} >"$work/longtail.arp"
+{
+  echo "$header"
+  # The hardware address starts at column 245 and runs past the end of the read.
+  printf '%s%s\n' "$(padded 245 '198.51.100.72 0x1 0x2 ')" '02:00:00:00:00:98 * eth0'
+  # The hardware address ends exactly where the read ends, with the line going on.
+  printf '%s%s\n' "$(padded 255 '198.51.100.73 0x1 0x2 02:00:00:00:00:97')" ' * eth0'
+  echo '198.51.100.72 0x1 0x2 02:00:00:00:00:72 * eth0'
+  echo '198.51.100.73 0x1 0x2 02:00:00:00:00:73 * eth0'
+} >"$work/straddle.arp"
+{
+  echo "$header"
+  printf '%s\n' "$(padded 255 '198.51.100.74 0x1 0x2 02:00:00:00:00:74')"
+  echo '198.51.100.75 0x1 0x2 02:00:00:00:00:75 * eth0'
+  printf '%s' "$(padded 255 '198.51.100.76 0x1 0x2 02:00:00:00:00:76')"
+} >"$work/exact255.arp"
+
+# check NAME TABLE CLIENT WANTOUT WANTSTATUS [ARGS...]
+#   TABLE: a fixture file name, "none" (no table), "dir" (a directory) or "fifo" (a FIFO
+#   with no writer: opening it would hang). CLIENT: "-" leaves REMOTE_ADDR unset.
+#   STDOUT=closed or STDOUT=full before check runs the case with standard output closed
+#   or on /dev/full; then nothing can be read back and WANTOUT is ignored.
+check() {
+  local name=$1 table=$2 client=$3 wantout=$4 wantstatus=$5
+  shift 5
+  local path=$table
+  [ -f "$testdir/fixtures/$table" ] && path=$testdir/fixtures/$table
+  [ -f "$work/$table" ] && path=$work/$table
+  local setclient=(env -u REMOTE_ADDR)
+  [ "$client" != - ] && setclient=(env "REMOTE_ADDR=$client")
+  local mode=${STDOUT:-file}
+  timeout 30 unshare -rm bash -c '
+    mount -t tmpfs none /proc && mkdir /proc/net || exit 99
+    case $1 in
+      none) ;;
+      dir) mkdir /proc/net/arp ;;
+      fifo) mkfifo /proc/net/arp ;;
+      *) cp "$1" /proc/net/arp || exit 99 ;;
+    esac
+    mode=$2 out=$3
+    shift 3
+    case $mode in
+      closed) exec "$@" >&- ;;
+      full) exec "$@" >/dev/full ;;
+      *) exec "$@" >"$out" ;;
+    esac' checkcase "$path" "$mode" "$work/out" "${setclient[@]}" "${clientmac[@]}" "$@" \
+    2>"$work/err"
+  local status=$?
+  local out=""
+  if [ "$mode" = file ]; then
+    out=$(cat "$work/out")
+  else
+    wantout=""
+  fi
+  judge "$name" output "$out" "$wantout" status "$status" "$wantstatus" \
+    stderr "$(cat "$work/err")" ""
+  rm -f "$work/out"
+}
+
+zero=00:00:00:00:00:00
+
+# A client's own entry is found, in every form servers put in REMOTE_ADDR.
+check "exact address"               basic.arp 192.168.1.20              00:11:22:33:44:55 0
+check "IPv4-mapped address"         basic.arp ::ffff:192.168.1.20       00:11:22:33:44:55 0
+check "bracketed mapped address"    basic.arp '[::ffff:192.168.1.20]'   00:11:22:33:44:55 0
+check "upper-case mapped address"   basic.arp ::FFFF:10.0.0.1           02:00:00:00:00:01 0
+check "address with a port"         basic.arp 10.0.0.1:8080             02:00:00:00:00:01 0
+
+# An address that is only a piece of the client's never matches.
+check "prefix neighbour first"      basic.arp 10.0.0.12                 02:00:00:00:00:12 0
+check "prefix of a mapped client"   basic.arp ::ffff:10.0.0.12          02:00:00:00:00:12 0
+check "prefix neighbour 192.168"    basic.arp 192.168.1.2               02:00:00:00:01:02 0
+check "longer client, no entry"     basic.arp 10.0.0.123                $zero 0
+check "suffix neighbour"            basic.arp 110.0.0.1                 $zero 0
+check "letter before the address"   basic.arp a10.0.0.1                 $zero 0
+check "dot after the address"       basic.arp 10.0.0.1.5                $zero 0
+
+# The first line that matches wins, whatever its flags, its address replied as listed.
+check "first of two entries"        basic.arp 203.0.113.9               02:00:00:00:71:09 0
+check "incomplete entry"            basic.arp 198.51.100.7              $zero 0
+check "header line is no entry"     basic.arp 198.51.100.99             $zero 0
+
+# Whitespace separates fields, however much and of whatever kind.
+check "tabs and leading blanks"     spacing.arp 198.51.100.40           02:00:00:00:00:40 0
+check "CRLF line end"               spacing.arp 198.51.100.41           02:00:00:00:00:41 0
+check "no final newline"            nonewline.arp 198.51.100.30         02:00:00:00:00:30 0
+
+# A line with fewer than four fields is not an entry.
+check "three fields"                short.arp 198.51.100.50             $zero 0
+check "later whole entry"           short.arp 198.51.100.51             02:00:00:00:00:51 0
+check "two fields"                  short.arp 198.51.100.52             $zero 0
+
+# A field too long for its buffer makes its line no entry; the reply is never cut short.
+check "31-character address"        fields.arp 198.51.100.61000000000000000001  02:00:00:00:00:61 0
+check "32-character address"        fields.arp 198.51.100.620000000000000000002 $zero 0
+check "31-character hw address"     fields.arp 198.51.100.63            02:00:00:00:00:63:00:00:00:0063 0
+check "32-character hw address"     fields.arp 198.51.100.64            $zero 0
+check "long type and flags"         fields.arp 198.51.100.65            02:00:00:00:00:65 0
+
+# The rest of an over-long line belongs to it and is never an entry of its own.
+check "head of a long line"         longtail.arp 198.51.100.70          02:00:00:00:00:70 0
+check "tail of a long line"         longtail.arp 198.51.100.71          02:00:00:00:00:71 0
+check "hw address past the read"    straddle.arp 198.51.100.72          02:00:00:00:00:72 0
+check "hw address up to the read"   straddle.arp 198.51.100.73          02:00:00:00:00:73 0
+check "255 characters and newline"  exact255.arp 198.51.100.74          02:00:00:00:00:74 0
+check "line after 255 characters"   exact255.arp 198.51.100.75          02:00:00:00:00:75 0
+check "255 characters at the end"   exact255.arp 198.51.100.76          02:00:00:00:00:76 0
+
+# No table, or nothing in it, is the zero address with status 0.
+check "empty client"                basic.arp ''                        $zero 0
+check "header only"                 header.arp 198.51.100.1             $zero 0
+check "empty table"                 empty.arp 198.51.100.1              $zero 0
+check "no table"                    none 198.51.100.1                   $zero 0
+check "table is a directory"        dir 198.51.100.1                    $zero 0
+
+# A missing REMOTE_ADDR is the zero address with status 255, the table never opened.
+check "no client"                   basic.arp -                         $zero 255
+check "no client, table a FIFO"     fifo -                              $zero 255
+
+# Arguments change nothing.
+check "arguments ignored"           basic.arp 192.168.1.20              00:11:22:33:44:55 0 -h --version ''
+check "arguments, no client"        basic.arp -                         $zero 255 192.168.1.20
+
+# A reply that cannot be written changes neither the status nor standard error.
+STDOUT=closed check "stdout closed"            basic.arp 192.168.1.20   "" 0
+STDOUT=closed check "stdout closed, no client" basic.arp -              "" 255
+STDOUT=full   check "stdout on /dev/full"      basic.arp 192.168.1.20   "" 0
+STDOUT=full   check "/dev/full, no client"     basic.arp -              "" 255
+
+finish

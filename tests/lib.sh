@@ -1,0 +1,58 @@
+# Shared by the test scripts: how to run the program, how to judge a case, how to skip.
+# Each script sets CLIENTMAC to the binary under test; CLIENTMAC_EMULATOR, when set, is
+# the command that runs a cross-built binary (qemu-user).
+
+set -u
+: "${CLIENTMAC:?CLIENTMAC must name the binary under test}"
+read -r -a emulator <<<"${CLIENTMAC_EMULATOR:-}"
+clientmac=("${emulator[@]}" "$CLIENTMAC")
+testdir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+passed=0
+failed=0
+
+# Ends the script as skipped (ctest's SKIP_RETURN_CODE), saying why.
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+
+# Ends the script as failed before any case could run.
+die() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# Records one case: name, then pairs of what came and what was wanted.
+judge() {
+  local name=$1
+  shift
+  local why=""
+  while [ $# -ge 3 ]; do
+    [ "$2" == "$3" ] || why+=" $1: got '$2', want '$3';"
+    shift 3
+  done
+  if [ -z "$why" ]; then
+    passed=$((passed + 1))
+    echo "ok   $name"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name:$why"
+  fi
+}
+
+# Prints the closing count and sets the exit status from it.
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+}
+
+# Whether the emulator stands between us and the binary.
+emulated() {
+  [ ${#emulator[@]} -gt 0 ]
+}
+
+# Skips unless this user may create network namespaces.
+require_netns() {
+  [ "$(id -u)" -eq 0 ] || skip "network namespaces need root (ip netns add)"
+  command -v ip >/dev/null || skip "ip (iproute2) is not installed"
+}
