@@ -6,6 +6,7 @@ set -u
 : "${CLIENTMAC:?CLIENTMAC must name the binary under test}"
 read -r -a emulator <<<"${CLIENTMAC_EMULATOR:-}"
 clientmac=("${emulator[@]}" "$CLIENTMAC")
+echo "running: ${clientmac[*]}"
 testdir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 passed=0
 failed=0
