@@ -8,6 +8,7 @@ clins=clientmac-cli-$$
 webdir=$(mktemp -d)
 serverpid=""
 serveraddr=198.51.100.1
+serveraddr6=2001:db8:1::1
 
 webnet_cleanup() {
   if [ -n "$serverpid" ]; then
@@ -27,17 +28,19 @@ webnet_setup() {
     ip -n "$srvns" link set lo up && ip -n "$clins" link set lo up &&
     ip -n "$srvns" link add web0 type veth peer name web1 netns "$clins" &&
     ip -n "$srvns" addr add "$serveraddr/24" dev web0 &&
+    ip -n "$srvns" addr add "$serveraddr6/64" dev web0 nodad &&
     ip -n "$srvns" link set web0 up && ip -n "$clins" link set web1 up &&
     ip netns exec "$clins" sysctl -q -w net.ipv4.conf.all.arp_ignore=1 \
       net.ipv4.conf.all.arp_announce=2 ||
     die "cannot set up the server and client namespaces"
 }
 
-# webnet_client NAME MAC ADDRESS: a client interface of its own hardware address, a
-# macvlan on the client end of the link.
+# webnet_client NAME MAC ADDRESS ADDRESS6: a client interface of its own hardware address,
+# a macvlan on the client end of the link, with an IPv4 and an IPv6 address.
 webnet_client() {
   ip -n "$clins" link add "$1" link web1 address "$2" type macvlan mode bridge &&
     ip -n "$clins" addr add "$3/24" dev "$1" &&
+    ip -n "$clins" addr add "$4/64" dev "$1" nodad &&
     ip -n "$clins" link set "$1" up || die "cannot add client $1 ($3, $2)"
 }
 
@@ -68,6 +71,7 @@ server.port = 80
 server.errorlog = "$webdir/server.log"
 server.modules += ("mod_cgi")
 cgi.assign = (".cgi" => "")
+\$SERVER["socket"] == "[::]:80" { }
 CONF
       ip netns exec "$srvns" lighttpd -D -f "$webdir/lighttpd.conf" &
       ;;
@@ -79,11 +83,13 @@ CONF
   serverpid=$!
 }
 
-# webnet_get CLIENT [SCRIPT]: the body of one request from that client for mac.cgi or
-# SCRIPT; fails on no answer.
+# webnet_get CLIENT [SCRIPT [4|6]]: the body of one request from that client for mac.cgi
+# or SCRIPT, over IPv4 or IPv6; fails on no answer.
 webnet_get() {
+  local server=$serveraddr
+  [ "${3:-4}" = 6 ] && server="[$serveraddr6]"
   ip netns exec "$clins" curl -sS --fail --max-time 10 --interface "$1" \
-    "http://$serveraddr/cgi-bin/${2:-mac.cgi}"
+    "http://$server/cgi-bin/${2:-mac.cgi}"
 }
 
 # Waits until the server answers, for at most ten seconds.

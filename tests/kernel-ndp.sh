@@ -1,0 +1,99 @@
+#!/bin/bash
+# Runs clientmac for IPv6 clients against the real kernel neighbour table of a network
+# namespace of its own: entries in every state, one link-local address on two
+# interfaces, prefix neighbours of the clients, and enough entries for a dump of many
+# datagrams.
+
+. "$(dirname "$0")/lib.sh"
+require_netns
+
+ns=clientmac-ndp-$$
+errfile=$(mktemp)
+trap 'ip netns del "$ns" 2>/dev/null; rm -f "$errfile"' EXIT
+ip netns add "$ns" || die "cannot create network namespace $ns"
+for pair in lan wan; do
+  ip -n "$ns" link add "${pair}0" type veth peer name "${pair}1" &&
+    ip -n "$ns" link set "${pair}0" up && ip -n "$ns" link set "${pair}1" up ||
+    die "cannot set up the namespace's links"
+done
+
+# neighbour ADDRESS DEVICE STATE [MAC]
+neighbour() {
+  ip -n "$ns" neigh add "$1" ${4:+lladdr "$4"} dev "$2" nud "$3" ||
+    die "cannot add neighbour $1 on $2"
+}
+neighbour 2001:db8:1::2     lan0 permanent 02:00:00:00:00:02
+neighbour 2001:db8:1::22    lan0 permanent 02:00:00:00:00:22
+neighbour 2001:db8:1::222   lan0 permanent 02:00:00:00:02:22
+neighbour 2001:db8:1::2:22  lan0 permanent 02:00:00:00:22:22
+neighbour 2001:db8:1::33    lan0 stale     02:00:00:00:00:33
+neighbour 2001:db8:1::44    lan0 incomplete
+neighbour 2001:db8:1::55    lan0 failed    02:00:00:00:00:55
+neighbour fe80::22          lan0 permanent 02:00:00:00:fe:01
+neighbour fe80::22          wan0 permanent 02:00:00:00:fe:02
+neighbour 198.51.100.22     lan0 permanent 02:00:00:00:04:22
+# Hundreds of entries make the kernel answer in many datagrams.
+for i in $(seq 1 600); do
+  printf 'neigh add 2001:db8:2::%x lladdr 02:00:00:01:%02x:%02x dev wan0 nud permanent\n' \
+    "$i" $((i / 256)) $((i % 256))
+done | ip -n "$ns" -batch - || die "cannot add the bulk entries"
+lastlisted=$(ip -n "$ns" -6 neigh show dev wan0 | grep '^2001:db8:2::' | tail -n 1)
+lastaddress=${lastlisted%% *}
+lastmac=$(echo "$lastlisted" | sed 's/.*lladdr \([^ ]*\).*/\1/')
+
+wanindex=$(ip netns exec "$ns" cat /sys/class/net/wan0/ifindex)
+
+# qemu-user refuses RTM_GETNEIGH, so the emulated program can only answer the zero
+# address; it must still do so at once, quietly, with status 0.
+if emulated; then
+  echo "SKIPPED: neighbour assertions; qemu-user refuses RTM_GETNEIGH (zero address checked)"
+fi
+
+# check NAME CLIENT WANTOUT [ALTERNATIVE]: an IPv6 client. TABLE=arp before it marks a
+# client of the ARP table, which the emulated program reads as well as the native one.
+check() {
+  local out status want=$3
+  out=$(ip netns exec "$ns" env "REMOTE_ADDR=$2" timeout 10 "${clientmac[@]}" 2>"$errfile")
+  status=$?
+  [ $# -ge 4 ] && [ "$out" = "$4" ] && want=$4
+  emulated && [ "${TABLE:-}" != arp ] && want=00:00:00:00:00:00
+  judge "$1" output "$out" "$want" status "$status" 0 stderr "$(cat "$errfile")" ""
+}
+
+# Every textual form of an address finds its entry.
+check "compressed"                 2001:db8:1::22                          02:00:00:00:00:22
+check "expanded"                   2001:0db8:0001:0000:0000:0000:0000:0022 02:00:00:00:00:22
+check "upper case"                 2001:DB8:1::22                          02:00:00:00:00:22
+check "bracketed"                  '[2001:db8:1::22]'                      02:00:00:00:00:22
+check "embedded IPv4 notation"     2001:db8:1::0.0.0.34                    02:00:00:00:00:22
+
+# Prefix neighbours are other addresses: each client gets its own entry.
+check "prefix neighbour ::2"       2001:db8:1::2                           02:00:00:00:00:02
+check "longer ::222"               2001:db8:1::222                         02:00:00:00:02:22
+check "longer ::2:22"              2001:db8:1::2:22                        02:00:00:00:22:22
+check "unlisted ::2222"            2001:db8:1::2222                        00:00:00:00:00:00
+
+# Only entries with a link-layer address count.
+check "stale entry"                2001:db8:1::33                          02:00:00:00:00:33
+check "incomplete entry"           2001:db8:1::44                          00:00:00:00:00:00
+check "failed entry"               2001:db8:1::55                          00:00:00:00:00:00
+
+# A zone, by name or by number, picks the interface; an unknown zone finds nothing.
+check "zone by name lan0"          fe80::22%lan0                           02:00:00:00:fe:01
+check "zone by name wan0"          fe80::22%wan0                           02:00:00:00:fe:02
+check "zone by number"             "fe80::22%$wanindex"                    02:00:00:00:fe:02
+check "bracketed with zone"        '[fe80::22%lan0]'                       02:00:00:00:fe:01
+check "zone without the entry"     2001:db8:1::22%wan0                     00:00:00:00:00:00
+check "unknown zone name"          fe80::22%nosuch0                        00:00:00:00:00:00
+check "unknown zone number"        fe80::22%99999                          00:00:00:00:00:00
+check "empty zone"                 fe80::22%                               00:00:00:00:00:00
+check "no zone, either interface"  fe80::22                                02:00:00:00:fe:01 02:00:00:00:fe:02
+
+# The entry the kernel lists last, deep in a dump of many datagrams.
+check "listed last of 600"         "$lastaddress"                          "$lastmac"
+
+# IPv4 clients, mapped or not, still come from the ARP table.
+TABLE=arp check "IPv4 client"      198.51.100.22                           02:00:00:00:04:22
+TABLE=arp check "IPv4-mapped"      '[::ffff:198.51.100.22]'                02:00:00:00:04:22
+
+finish
