@@ -8,6 +8,7 @@ unshare -rm true 2>/dev/null || skip "unprivileged user+mount namespaces are not
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+mkdir "$work/proc"
 header='IP address       HW type     Flags       HW address            Mask     Device'
 
 # Writes a table line whose text before the newline is padded on the left to width.
@@ -52,8 +53,10 @@ check() {
   local setclient=(env -u REMOTE_ADDR)
   [ "$client" != - ] && setclient=(env "REMOTE_ADDR=$client")
   local mode=${STDOUT:-file}
+  # The program keeps its own /proc/PID (and /proc/self): sanitizers and valgrind read it.
   timeout 30 unshare -rm bash -c '
-    mount -t tmpfs none /proc && mkdir /proc/net || exit 99
+    mount --rbind /proc "$4" && mount -t tmpfs none /proc && mkdir /proc/net /proc/$$ &&
+      mount --rbind "$4/$$" /proc/$$ && ln -s $$ /proc/self || exit 99
     case $1 in
       none) ;;
       dir) mkdir /proc/net/arp ;;
@@ -61,12 +64,12 @@ check() {
       *) cp "$1" /proc/net/arp || exit 99 ;;
     esac
     mode=$2 out=$3
-    shift 3
+    shift 4
     case $mode in
       closed) exec "$@" >&- ;;
       full) exec "$@" >/dev/full ;;
       *) exec "$@" >"$out" ;;
-    esac' checkcase "$path" "$mode" "$work/out" "${setclient[@]}" "${clientmac[@]}" "$@" \
+    esac' checkcase "$path" "$mode" "$work/out" "$work/proc" "${setclient[@]}" "${clientmac[@]}" "$@" \
     2>"$work/err"
   local status=$?
   local out=""

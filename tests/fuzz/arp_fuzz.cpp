@@ -1,0 +1,44 @@
+// Feeds arbitrary tables and client texts to the table scan and the address match.
+// Input: the client text up to the first newline, then the table's bytes.
+
+#define CLIENTMAC_NO_MAIN
+#include "../../src/clientmac.cpp"
+
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  const char *bytes = reinterpret_cast<const char *>(data);
+  const std::string_view input(bytes, size);
+  const size_t newline = input.find('\n');
+  if (newline == std::string_view::npos)
+    return 0;
+  // The environment holds NUL-terminated text, so the client does too.
+  char client[512];
+  if (newline >= sizeof client)
+    return 0;
+  memcpy(client, bytes, newline);
+  client[newline] = '\0';
+
+  in6_addr address;
+  unsigned zone = 0;
+  if (classify(client, address, zone) != clientkind::arp)
+    return 0;
+
+  const std::string_view tablebytes = input.substr(newline + 1);
+  FILE *table = fmemopen(const_cast<char *>(tablebytes.data()), tablebytes.size(), "r");
+  if (table == nullptr)
+    return 0;
+  char line[linesize];
+  const std::string_view hwaddress = findclient(table, client, line);
+  fclose(table);
+
+  // A reply is a whole field of the table, never cut short and never empty of text.
+  if (!hwaddress.empty()) {
+    if (hwaddress.size() > maxhwaddress || tablebytes.find(hwaddress) == std::string_view::npos)
+      __builtin_trap();
+    for (const char c : hwaddress)
+      if (isfieldspace(c) || c == '\0')
+        __builtin_trap();
+  }
+  return 0;
+}
