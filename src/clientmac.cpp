@@ -153,9 +153,12 @@ enum class dumpscan {
   return {};
 }
 
-// Writes the one reply of this run: bare text, no newline. A failed write has no one to
-// tell, so it changes nothing.
+// Writes the one reply of this run: bare text, no newline, flushed when the process
+// exits. A failed write has no one to tell, so it changes nothing.
 void reply(std::string_view text) {
+  // A buffer of our own spares stdio a look at standard output and a heap block for it.
+  static char replybuffer[hwtextsize];
+  setvbuf(stdout, replybuffer, _IOFBF, sizeof replybuffer);
   fwrite(text.data(), 1, text.size(), stdout);
 }
 
