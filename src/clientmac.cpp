@@ -66,10 +66,8 @@ enum class dumpscan {
   ended, // the dump ended, or failed, without a match
 };
 
-// Whether c separates the table's fields, as isspace() does in the C locale.
-[[nodiscard]] constexpr bool isfieldspace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
+// What separates the table's fields: what isspace() takes in the C locale.
+constexpr char fieldspaces[] = " \t\n\v\f\r";
 
 // Whether c can continue an address, so that a match beside it is only a piece of one.
 [[nodiscard]] constexpr bool isaddresschar(char c) {
@@ -91,12 +89,11 @@ enum class dumpscan {
 }
 
 // Returns the next field at or after cursor and moves cursor past it; empty at the end.
+// The C library's span functions outrun a loop of ours on every line of a long table.
 [[nodiscard]] std::string_view nextfield(const char *&cursor) {
-  while (isfieldspace(*cursor))
-    ++cursor;
+  cursor += strspn(cursor, fieldspaces);
   const char *start = cursor;
-  while (*cursor != '\0' && !isfieldspace(*cursor))
-    ++cursor;
+  cursor += strcspn(cursor, fieldspaces);
   return {start, static_cast<size_t>(cursor - start)};
 }
 
@@ -120,34 +117,33 @@ enum class dumpscan {
   return true;
 }
 
-// Takes the address and hardware address of one table line; false when the line holds no
-// whole entry: fewer than four fields, or a field too long to be what it claims.
-[[nodiscard]] bool scanentry(const char *line, bool cut, std::string_view &address,
-                             std::string_view &hwaddress) {
-  // Address, hardware type, flags, hardware address; the type and flags are not consulted.
-  std::string_view fields[4];
-  const char *cursor = line;
-  for (std::string_view &field : fields)
-    field = nextfield(cursor);
-  address = fields[0];
-  hwaddress = fields[3];
-  if (hwaddress.empty())
+// Takes the hardware address from the rest of a table line, after its address; false when
+// the rest holds no whole entry: fewer than three more fields, or a hardware address too
+// long to be one.
+[[nodiscard]] bool scanhwaddress(const char *cursor, bool cut, std::string_view &hwaddress) {
+  // The hardware type and the flags are not consulted, only passed over.
+  if (nextfield(cursor).empty() || nextfield(cursor).empty())
     return false;
+  hwaddress = nextfield(cursor);
   // On a cut line a hardware address that reaches the buffer's end may go on past it.
-  if (cut && *cursor == '\0')
+  if (hwaddress.empty() || (cut && *cursor == '\0'))
     return false;
-  return address.size() <= maxaddress && hwaddress.size() <= maxhwaddress;
+  return hwaddress.size() <= maxhwaddress;
 }
 
 // Scans an open table for the client's entry; returns its hardware address, which lives in
-// line, or an empty view when the table lists no entry for the client.
+// line, or an empty view when the table lists no entry for the client. The rest of a line
+// is scanned only when its address is the client's: most lines are not.
 [[nodiscard]] std::string_view findclient(FILE *table, std::string_view client,
                                           char (&line)[linesize]) {
   bool cut = false;
   while (readline(table, line, cut)) {
-    std::string_view address;
+    const char *cursor = line;
+    const std::string_view address = nextfield(cursor);
+    if (address.empty() || address.size() > maxaddress || !containsaddress(client, address))
+      continue;
     std::string_view hwaddress;
-    if (scanentry(line, cut, address, hwaddress) && containsaddress(client, address))
+    if (scanhwaddress(cursor, cut, hwaddress))
       return hwaddress;
   }
   return {};
