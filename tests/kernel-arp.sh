@@ -5,23 +5,13 @@
 . "$(dirname "$0")/lib.sh"
 require_netns
 
-ns=clientmac-arp-$$
-errfile=$(mktemp)
-trap 'ip netns del "$ns" 2>/dev/null; rm -f "$errfile"' EXIT
-ip netns add "$ns" || die "cannot create network namespace $ns"
-in_ns() {
-  ip netns exec "$ns" "$@"
-}
-in_ns ip link add lan0 type veth peer name lan1 &&
-  in_ns ip link add wan0 type veth peer name wan1 &&
-  in_ns ip link set lan0 up && in_ns ip link set lan1 up &&
-  in_ns ip link set wan0 up && in_ns ip link set wan1 up &&
-  in_ns ip addr add 198.51.100.1/24 dev lan0 &&
-  in_ns ip addr add 203.0.113.1/24 dev wan0 || die "cannot set up the namespace's links"
+make_netns arp
+ip -n "$ns" addr add 198.51.100.1/24 dev lan0 && ip -n "$ns" addr add 203.0.113.1/24 dev wan0 ||
+  die "cannot address the namespace's links"
 
 # neighbour ADDRESS MAC DEVICE
 neighbour() {
-  in_ns ip neigh add "$1" lladdr "$2" dev "$3" nud permanent || die "cannot add neighbour $1"
+  ip -n "$ns" neigh add "$1" lladdr "$2" dev "$3" nud permanent || die "cannot add neighbour $1"
 }
 neighbour 198.51.100.2   02:00:00:00:00:02 lan0
 neighbour 198.51.100.20  02:00:00:00:00:20 lan0
@@ -33,10 +23,7 @@ neighbour 203.0.113.25   02:00:00:71:13:25 wan0
 
 # check NAME CLIENT WANTOUT
 check() {
-  local out status err
-  out=$(in_ns env "REMOTE_ADDR=$2" timeout 30 "${clientmac[@]}" 2>"$errfile")
-  status=$?
-  err=$(cat "$errfile")
+  lookup "$2"
   judge "$1" output "$out" "$3" status "$status" 0 stderr "$err" ""
 }
 

@@ -7,15 +7,7 @@
 . "$(dirname "$0")/lib.sh"
 require_netns
 
-ns=clientmac-ndp-$$
-errfile=$(mktemp)
-trap 'ip netns del "$ns" 2>/dev/null; rm -f "$errfile"' EXIT
-ip netns add "$ns" || die "cannot create network namespace $ns"
-for pair in lan wan; do
-  ip -n "$ns" link add "${pair}0" type veth peer name "${pair}1" &&
-    ip -n "$ns" link set "${pair}0" up && ip -n "$ns" link set "${pair}1" up ||
-    die "cannot set up the namespace's links"
-done
+make_netns ndp
 
 # neighbour ADDRESS DEVICE STATE [MAC]
 neighbour() {
@@ -52,12 +44,11 @@ fi
 # check NAME CLIENT WANTOUT [ALTERNATIVE]: an IPv6 client. TABLE=arp before it marks a
 # client of the ARP table, which the emulated program reads as well as the native one.
 check() {
-  local out status want=$3
-  out=$(ip netns exec "$ns" env "REMOTE_ADDR=$2" timeout 10 "${clientmac[@]}" 2>"$errfile")
-  status=$?
+  local want=$3
+  lookup "$2"
   [ $# -ge 4 ] && [ "$out" = "$4" ] && want=$4
   emulated && [ "${TABLE:-}" != arp ] && want=00:00:00:00:00:00
-  judge "$1" output "$out" "$want" status "$status" 0 stderr "$(cat "$errfile")" ""
+  judge "$1" output "$out" "$want" status "$status" 0 stderr "$err" ""
 }
 
 # Every textual form of an address finds its entry.

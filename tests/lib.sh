@@ -57,3 +57,25 @@ require_netns() {
   [ "$(id -u)" -eq 0 ] || skip "network namespaces need root (ip netns add)"
   command -v ip >/dev/null || skip "ip (iproute2) is not installed"
 }
+
+# Makes a network namespace of the test's own, removed again on exit, with two veth pairs
+# up in it (lan0-lan1, wan0-wan1), and sets ns to its name.
+make_netns() {
+  ns=clientmac-$1-$$
+  lookuperr=$(mktemp)
+  trap 'ip netns del "$ns" 2>/dev/null; rm -f "$lookuperr"' EXIT
+  ip netns add "$ns" || die "cannot create network namespace $ns"
+  local pair
+  for pair in lan wan; do
+    ip -n "$ns" link add "${pair}0" type veth peer name "${pair}1" &&
+      ip -n "$ns" link set "${pair}0" up && ip -n "$ns" link set "${pair}1" up ||
+      die "cannot set up the namespace's links"
+  done
+}
+
+# lookup CLIENT: runs clientmac in the namespace; sets out, status and err.
+lookup() {
+  out=$(ip netns exec "$ns" env "REMOTE_ADDR=$1" timeout 30 "${clientmac[@]}" 2>"$lookuperr")
+  status=$?
+  err=$(cat "$lookuperr")
+}
