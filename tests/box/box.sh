@@ -35,7 +35,8 @@ modules=$(ls -d "$cache"/kernel/lib/modules/*)
 
 # The initramfs, made again only when one of its parts has changed.
 initrd=$cache/initrd.gz
-parts=("$CLIENTMAC" "$helper" "$testdir/box" "$testdir/fixtures" "$testdir/fixtures.sh")
+parts=("$CLIENTMAC" "$helper" "$testdir/box" "$testdir/fixtures" "$testdir/fixtures.sh"
+  "$testdir/longtables.sh")
 if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null)" ]; then
   root=$cache/root
   rm -rf "$root"
@@ -48,15 +49,10 @@ if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null
   cp "$testdir/box/init" "$root/init"
   cp "$testdir/box/kernel.sh" "$root/cases/kernel.sh"
   cp -r "$testdir/fixtures" "$root/fixtures"
-  # The host's fixture cases, those whose tables are files of their own.
-  zero=""
-  grep -E '^(STDOUT=[a-z]+ +)?check ' "$testdir/fixtures.sh" | while read -r line; do
-    table=$(eval "set -- ${line#STDOUT=* }; echo \"\$3\"")
-    case $table in
-      none | dir | fifo) echo "$line" ;;
-      *) [ -e "$testdir/fixtures/$table" ] && echo "$line" ;;
-    esac
-  done >"$root/cases/fixtures.sh"
+  . "$testdir/longtables.sh"
+  write_long_tables "$root/fixtures"
+  # The host's fixture cases, every one, on the guest's own kernel and C library.
+  grep -E '^(STDOUT=[a-z]+ +)?check ' "$testdir/fixtures.sh" >"$root/cases/fixtures.sh"
   printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\n'"'"'\nexec /bin/clientmac\n' \
     >"$root/www/cgi-bin/mac.cgi"
   printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\n%%s\\n'"'"' "$REMOTE_ADDR"\ncat /proc/net/arp\n' \
