@@ -175,15 +175,16 @@ void arplookup(const char *client) {
 
 // Returns the interface a zone names, by number or by name; 0 when there is none.
 [[nodiscard]] unsigned zoneindex(std::string_view zone) {
-  if (!zone.empty() && zone.size() <= 9 &&
-      zone.find_first_not_of("0123456789") == std::string_view::npos) {
+  if (zone.empty())
+    return 0;
+  if (zone.size() <= 9 && zone.find_first_not_of("0123456789") == std::string_view::npos) {
     unsigned index = 0;
     for (const char digit : zone)
       index = index * 10 + static_cast<unsigned>(digit - '0');
     return index;
   }
   char name[IF_NAMESIZE];
-  if (zone.empty() || zone.size() >= sizeof name)
+  if (zone.size() >= sizeof name)
     return 0;
   memcpy(name, zone.data(), zone.size());
   name[zone.size()] = '\0';
@@ -207,7 +208,6 @@ void arplookup(const char *client) {
   text[bare.size()] = '\0';
   if (inet_pton(AF_INET6, text, &address) != 1 || IN6_IS_ADDR_V4MAPPED(&address))
     return clientkind::arp;
-  zone = 0;
   if (!haszone)
     return clientkind::ipv6;
   client.remove_prefix(percent + 1);

@@ -20,10 +20,8 @@ webnet_wait
 askers=()
 for n in 1 2 3 4; do
   for family in 4 6; do
-    server=$serveraddr
-    [ $family = 6 ] && server="[$serveraddr6]"
     timeout 120 ip netns exec "$clins" curl -s --max-time 10 --interface "c$n" \
-      -w '\n' "http://$server/cgi-bin/mac.cgi?[1-$requests]" >"$webdir/replies.$n.$family" &
+      -w '\n' "$(webnet_url mac.cgi $family)?[1-$requests]" >"$webdir/replies.$n.$family" &
     askers+=($!)
   done
 done

@@ -83,13 +83,18 @@ CONF
   serverpid=$!
 }
 
+# webnet_url SCRIPT 4|6: the address of a CGI script on the server, over IPv4 or IPv6.
+webnet_url() {
+  local server=$serveraddr
+  [ "$2" = 6 ] && server="[$serveraddr6]"
+  echo "http://$server/cgi-bin/$1"
+}
+
 # webnet_get CLIENT [SCRIPT [4|6]]: the body of one request from that client for mac.cgi
 # or SCRIPT, over IPv4 or IPv6; fails on no answer.
 webnet_get() {
-  local server=$serveraddr
-  [ "${3:-4}" = 6 ] && server="[$serveraddr6]"
   ip netns exec "$clins" curl -sS --fail --max-time 10 --interface "$1" \
-    "http://$server/cgi-bin/${2:-mac.cgi}"
+    "$(webnet_url "${2:-mac.cgi}" "${3:-4}")"
 }
 
 # Waits until the server answers, for at most ten seconds.
