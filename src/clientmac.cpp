@@ -1,11 +1,12 @@
 // clientmac: write the hardware address of the CGI client named in REMOTE_ADDR.
 //
-// A web server runs this once per request, so it makes one pass over the kernel's
-// neighbour table in fixed buffers and always answers with exactly one address: the
-// client's, or the zero address when there is none to give. IPv4 clients are looked up
-// in the ARP table under /proc; IPv6 clients through rtnetlink, which is the only place
-// the kernel lists its IPv6 neighbours.
+// A web server runs this once per request, so it asks the kernel about one client, in
+// fixed buffers, and always answers with exactly one address: the client's, or the zero
+// address when there is none to give. The kernel is asked for the client's entry through
+// rtnetlink; what it cannot answer is looked for in its tables: the ARP table under /proc
+// for IPv4 clients, the neighbour dump for IPv6 ones.
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,9 @@ constexpr int noclientstatus = 255;
 // page-sized buffer is the fewest reads there can be.
 constexpr size_t tablebuffersize = 4096;
 
+// The longest client text worth a look: no server writes an address so long.
+constexpr size_t maxclient = 255;
+
 // One read of the table: at most 255 characters of a line.
 constexpr size_t linesize = 256;
 
@@ -45,8 +49,8 @@ constexpr size_t maxhwaddress = 31;
 constexpr size_t maxlinkaddress = 32;
 constexpr size_t hwtextsize = 3 * maxlinkaddress;
 
-// One datagram of the kernel's neighbour dump: the first is at most 8 KiB, and later
-// ones are no larger than the buffer that the reader offers.
+// One datagram of the kernel's answers: a dump's first is at most 8 KiB, and later ones
+// are no larger than the buffer that the reader offers.
 constexpr size_t netlinkbuffersize = 8192;
 
 // A web server must never hang on us, whatever the kernel does.
@@ -54,16 +58,25 @@ constexpr timeval netlinktimeout = {1, 0};
 
 // What a client address asks for.
 enum class clientkind {
-  arp,         // IPv4, IPv4-mapped, or anything that is no IPv6 address
+  ipv4,        // a dotted quad, or an IPv6 address that maps one
   ipv6,        // an IPv6 address, on any interface or on the one its zone names
   unknownzone, // an IPv6 address on an interface that does not exist
+  text,        // anything else, which only the ARP table's whole-address match can place
 };
 
-// How far one datagram of the neighbour dump took the search.
-enum class dumpscan {
-  more,  // no match yet, and the dump goes on
-  found, // the client's link-layer address is in the reply buffer
-  ended, // the dump ended, or failed, without a match
+// A question to the kernel about one client, and its answer.
+struct neighbourquery {
+  unsigned char family;       // AF_INET or AF_INET6
+  unsigned char address[16];  // the client's, in network byte order: 4 or 16 bytes
+  unsigned ifindex;           // the interface to look on; 0 for any
+  char hwaddress[hwtextsize]; // the client's link-layer address, once found
+};
+
+// How far one datagram of the kernel's answer took the question.
+enum class netlinkscan {
+  more,  // nothing settled yet, and the answer goes on
+  found, // the query holds what was asked
+  ended, // the answer ended, or failed, without it
 };
 
 // What separates the table's fields: what isspace() takes in the C locale.
@@ -76,9 +89,12 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 
 // Whether address stands within client as a whole address, as in "::ffff:10.0.0.1" or
 // "[::ffff:10.0.0.1]", and not as a piece of another one, as in "10.0.0.12".
+// The search is a loop of our own: string_view's find is a template that a PIE build
+// would export as a dynamic symbol. Callers never pass an empty address.
 [[nodiscard]] bool containsaddress(std::string_view client, std::string_view address) {
-  for (size_t at = client.find(address); at != std::string_view::npos;
-       at = client.find(address, at + 1)) {
+  for (size_t at = 0; at + address.size() <= client.size(); ++at) {
+    if (client[at] != address[0] || memcmp(&client[at], address.data(), address.size()) != 0)
+      continue;
     const size_t end = at + address.size();
     const bool cleanstart = at == 0 || !isaddresschar(client[at - 1]);
     const bool cleanend = end == client.size() || !isaddresschar(client[end]);
@@ -173,27 +189,37 @@ void arplookup(const char *client) {
   reply(hwaddress.empty() ? zeroaddress : hwaddress);
 }
 
-// Returns the interface a zone names, by number or by name; 0 when there is none.
+// Returns the interface a zone names: an interface of that name, or else one of that
+// number, as the C library's resolver reads zones; 0 when there is none.
 [[nodiscard]] unsigned zoneindex(std::string_view zone) {
-  if (zone.empty())
-    return 0;
-  if (zone.size() <= 9 && zone.find_first_not_of("0123456789") == std::string_view::npos) {
-    unsigned index = 0;
-    for (const char digit : zone)
-      index = index * 10 + static_cast<unsigned>(digit - '0');
-    return index;
-  }
   char name[IF_NAMESIZE];
-  if (zone.size() >= sizeof name)
+  if (zone.empty() || zone.size() >= sizeof name)
     return 0;
   memcpy(name, zone.data(), zone.size());
   name[zone.size()] = '\0';
-  return if_nametoindex(name);
+  const unsigned index = if_nametoindex(name);
+  if (index != 0 || zone.size() > 9 ||
+      zone.find_first_not_of("0123456789") != std::string_view::npos)
+    return index;
+  unsigned number = 0;
+  for (const char digit : zone)
+    number = number * 10 + static_cast<unsigned>(digit - '0');
+  return number;
 }
 
-// Tells what the client text asks for; for an IPv6 client, sets its address and the
-// interface its zone names (0 for any), after setting aside "[...]" and "%zone".
-[[nodiscard]] clientkind classify(std::string_view client, in6_addr &address, unsigned &zone) {
+// Tells what the client text asks for. For an address, sets the query's family, address
+// and the interface its zone names (0 for any), after setting aside "[...]" and "%zone"
+// from an IPv6 one; an IPv4-mapped address stands for its IPv4 address.
+[[nodiscard]] clientkind classify(std::string_view client, neighbourquery &query) {
+  char text[INET6_ADDRSTRLEN];
+  if (client.size() < sizeof text) {
+    memcpy(text, client.data(), client.size());
+    text[client.size()] = '\0';
+    if (inet_pton(AF_INET, text, query.address) == 1) {
+      query.family = AF_INET;
+      return clientkind::ipv4;
+    }
+  }
   if (client.size() >= 2 && client.front() == '[' && client.back() == ']') {
     client.remove_prefix(1);
     client.remove_suffix(1);
@@ -201,18 +227,30 @@ void arplookup(const char *client) {
   const size_t percent = client.find('%');
   const bool haszone = percent != std::string_view::npos;
   const std::string_view bare(client.data(), haszone ? percent : client.size());
-  char text[INET6_ADDRSTRLEN];
   if (bare.size() >= sizeof text)
-    return clientkind::arp;
+    return clientkind::text;
   memcpy(text, bare.data(), bare.size());
   text[bare.size()] = '\0';
-  if (inet_pton(AF_INET6, text, &address) != 1 || IN6_IS_ADDR_V4MAPPED(&address))
-    return clientkind::arp;
+  in6_addr address;
+  if (inet_pton(AF_INET6, text, &address) != 1)
+    return clientkind::text;
+  if (IN6_IS_ADDR_V4MAPPED(&address)) {
+    query.family = AF_INET;
+    memcpy(query.address, address.s6_addr + 12, 4);
+    return clientkind::ipv4;
+  }
+  query.family = AF_INET6;
+  memcpy(query.address, &address, sizeof address);
   if (!haszone)
     return clientkind::ipv6;
   client.remove_prefix(percent + 1);
-  zone = zoneindex(client);
-  return zone == 0 ? clientkind::unknownzone : clientkind::ipv6;
+  query.ifindex = zoneindex(client);
+  return query.ifindex == 0 ? clientkind::unknownzone : clientkind::ipv6;
+}
+
+// The length in bytes of an address of the query's family.
+[[nodiscard]] size_t addresslength(const neighbourquery &query) {
+  return query.family == AF_INET ? 4 : 16;
 }
 
 // Writes a link-layer address as the ARP table does: lower-case hex bytes joined by colons.
@@ -228,125 +266,240 @@ void formathwaddress(const unsigned char *bytes, size_t count, char (&text)[hwte
   *out = '\0';
 }
 
-// Whether one neighbour entry of a dump is the client's, on interface zone (any when 0),
-// with a link-layer address; formats that address into hwaddress. The kernel's layout is
-// read through copies, so no field is read at an address it is not aligned for.
-[[nodiscard]] bool matchneighbour(const char *message, size_t length, const in6_addr &address,
-                                  unsigned zone, char (&hwaddress)[hwtextsize]) {
+// Writes an IPv4 address in dotted-decimal form, as the ARP table lists it. The C
+// library's inet_ntop would bring a whole printf with it into a static build.
+void formatdotted(const unsigned char *bytes, char (&text)[INET_ADDRSTRLEN]) {
+  char *out = text;
+  for (size_t i = 0; i < 4; ++i) {
+    const unsigned byte = bytes[i];
+    if (byte >= 100)
+      *out++ = static_cast<char>('0' + byte / 100);
+    if (byte >= 10)
+      *out++ = static_cast<char>('0' + byte / 10 % 10);
+    *out++ = static_cast<char>('0' + byte % 10);
+    *out++ = i < 3 ? '.' : '\0';
+  }
+}
+
+// Calls visit(type, payload, length) for each attribute of a message body, from offset
+// on; false when the attributes run past the body, which makes the message worthless.
+template <typename Visit>
+[[nodiscard]] bool eachattribute(const char *body, size_t length, size_t offset, Visit visit) {
+  while (offset < length && length - offset >= sizeof(rtattr)) {
+    rtattr attribute;
+    memcpy(&attribute, body + offset, sizeof attribute);
+    if (attribute.rta_len < RTA_LENGTH(0) || attribute.rta_len > length - offset)
+      return false;
+    visit(attribute.rta_type, body + offset + RTA_LENGTH(0), attribute.rta_len - RTA_LENGTH(0));
+    offset += RTA_ALIGN(attribute.rta_len);
+  }
+  return true;
+}
+
+// Whether a route is one to the client through an interface, not to this host or
+// nowhere; sets the query's interface to it. The kernel's layout is read through copies,
+// so that no field is read at an address it is not aligned for.
+[[nodiscard]] bool matchroute(const char *body, size_t length, neighbourquery &query) {
+  rtmsg route;
+  if (length < NLMSG_ALIGN(sizeof route))
+    return false;
+  memcpy(&route, body, sizeof route);
+  unsigned interface = 0;
+  const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof route),
+                                   [&](unsigned type, const char *payload, size_t size) {
+                                     if (type == RTA_OIF && size == sizeof interface)
+                                       memcpy(&interface, payload, sizeof interface);
+                                   });
+  if (!whole || route.rtm_type != RTN_UNICAST || interface == 0)
+    return false;
+  query.ifindex = interface;
+  return true;
+}
+
+// Whether a neighbour entry is the client's, on the query's interface (any when 0), with a
+// link-layer address to give; formats that address into the query's answer.
+[[nodiscard]] bool matchneighbour(const char *body, size_t length, neighbourquery &query) {
   ndmsg entry;
   if (length < NLMSG_ALIGN(sizeof entry))
     return false;
-  memcpy(&entry, message, sizeof entry);
-  if (entry.ndm_family != AF_INET6 || (zone != 0 && entry.ndm_ifindex != static_cast<int>(zone)))
+  memcpy(&entry, body, sizeof entry);
+  // On a link without ARP every neighbour carries this host's own device address.
+  if (entry.ndm_family != query.family || entry.ndm_state == NUD_NOARP ||
+      (query.ifindex != 0 && entry.ndm_ifindex != static_cast<int>(query.ifindex)))
     return false;
   bool isclient = false;
   const char *linkaddress = nullptr;
   size_t linkaddresslength = 0;
-  size_t offset = NLMSG_ALIGN(sizeof entry);
-  while (offset < length && length - offset >= sizeof(rtattr)) {
-    rtattr attribute;
-    memcpy(&attribute, message + offset, sizeof attribute);
-    if (attribute.rta_len < RTA_LENGTH(0) || attribute.rta_len > length - offset)
-      return false;
-    const char *payload = message + offset + RTA_LENGTH(0);
-    const size_t payloadlength = attribute.rta_len - RTA_LENGTH(0);
-    if (attribute.rta_type == NDA_DST)
-      isclient = payloadlength == sizeof address && memcmp(payload, &address, sizeof address) == 0;
-    // Incomplete and failed entries come without one: they have no address to give.
-    if (attribute.rta_type == NDA_LLADDR && payloadlength > 0 && payloadlength <= maxlinkaddress) {
-      linkaddress = payload;
-      linkaddresslength = payloadlength;
-    }
-    offset += RTA_ALIGN(attribute.rta_len);
-  }
-  if (!isclient || linkaddress == nullptr)
+  const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof entry),
+                                   [&](unsigned type, const char *payload, size_t size) {
+                                     if (type == NDA_DST)
+                                       isclient = size == addresslength(query) &&
+                                                  memcmp(payload, query.address, size) == 0;
+                                     // Incomplete and failed entries come without one: they have no
+                                     // address to give.
+                                     if (type == NDA_LLADDR && size > 0 && size <= maxlinkaddress) {
+                                       linkaddress = payload;
+                                       linkaddresslength = size;
+                                     }
+                                   });
+  if (!whole || !isclient || linkaddress == nullptr)
     return false;
   formathwaddress(reinterpret_cast<const unsigned char *>(linkaddress), linkaddresslength,
-                  hwaddress);
+                  query.hwaddress);
   return true;
 }
 
-// Looks through one datagram of the kernel's IPv6 neighbour dump for the client's entry.
-[[nodiscard]] dumpscan scanneighbours(const char *datagram, size_t length, const in6_addr &address,
-                                      unsigned zone, char (&hwaddress)[hwtextsize]) {
+// Looks through one datagram of the kernel's answer to request number sequence for what
+// settles the query: the route to the client, or the client's neighbour entry.
+[[nodiscard]] netlinkscan scanmessages(const char *datagram, size_t length, unsigned sequence,
+                                       neighbourquery &query) {
   size_t offset = 0;
   while (offset < length && length - offset >= sizeof(nlmsghdr)) {
     nlmsghdr header;
     memcpy(&header, datagram + offset, sizeof header);
     // A damaged datagram says nothing that can be trusted, and nothing more will follow.
     if (header.nlmsg_len < NLMSG_HDRLEN || header.nlmsg_len > length - offset)
-      return dumpscan::ended;
-    if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR)
-      return dumpscan::ended;
-    if (header.nlmsg_type == RTM_NEWNEIGH &&
-        matchneighbour(datagram + offset + NLMSG_HDRLEN, header.nlmsg_len - NLMSG_HDRLEN, address,
-                       zone, hwaddress))
-      return dumpscan::found;
+      return netlinkscan::ended;
+    const char *body = datagram + offset + NLMSG_HDRLEN;
+    const size_t bodylength = header.nlmsg_len - NLMSG_HDRLEN;
     offset += NLMSG_ALIGN(header.nlmsg_len);
+    // A late answer to an earlier request that timed out is no answer to this one.
+    if (header.nlmsg_seq != sequence)
+      continue;
+    if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR)
+      return netlinkscan::ended;
+    const bool settled =
+        header.nlmsg_type == RTM_NEWROUTE
+            ? matchroute(body, bodylength, query)
+            : header.nlmsg_type == RTM_NEWNEIGH && matchneighbour(body, bodylength, query);
+    if (settled)
+      return netlinkscan::found;
+    // A get is answered by this one message; only a dump goes on.
+    if ((header.nlmsg_flags & NLM_F_MULTI) == 0)
+      return netlinkscan::ended;
   }
-  return dumpscan::more;
+  return netlinkscan::more;
 }
 
-// Asks the kernel for its IPv6 neighbours and finds the client among them; false when it
-// is not there or the kernel could not be asked.
-[[nodiscard]] bool findneighbour(const in6_addr &address, unsigned zone,
-                                 char (&hwaddress)[hwtextsize]) {
-  const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-  if (sock < 0)
-    return false;
+// Asks the kernel one question about the client: the route to it (RTM_GETROUTE), its
+// neighbour entry on the query's interface (RTM_GETNEIGH), or, with NLM_F_DUMP, every
+// IPv6 neighbour. Reads the answer until it settles the query or ends; true when settled.
+[[nodiscard]] bool ask(int sock, unsigned short type, unsigned short flags, neighbourquery &query) {
   struct {
     nlmsghdr header;
-    ndmsg neighbour;
+    union {
+      rtmsg route;
+      ndmsg neighbour;
+    };
+    rtattr destination;
+    unsigned char address[16];
   } request = {};
-  request.header.nlmsg_len = sizeof request;
-  request.header.nlmsg_type = RTM_GETNEIGH;
-  request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  request.neighbour.ndm_family = AF_INET6;
+  static_assert(sizeof(rtmsg) == sizeof(ndmsg), "both questions share one layout");
+  static unsigned sequence;
+  request.header.nlmsg_type = type;
+  request.header.nlmsg_flags = static_cast<unsigned short>(NLM_F_REQUEST | flags);
+  request.header.nlmsg_seq = ++sequence;
+  request.header.nlmsg_len = NLMSG_LENGTH(sizeof request.neighbour);
+  if (type == RTM_GETROUTE) {
+    request.route.rtm_family = query.family;
+    request.route.rtm_dst_len = static_cast<unsigned char>(8 * addresslength(query));
+  } else {
+    request.neighbour.ndm_family = query.family;
+    request.neighbour.ndm_ifindex = static_cast<int>(query.ifindex);
+  }
+  // The client's address: RTA_DST of a route and NDA_DST of a neighbour are one number.
+  static_assert(static_cast<int>(RTA_DST) == static_cast<int>(NDA_DST),
+                "one destination attribute for both questions");
+  if ((flags & NLM_F_DUMP) == 0) {
+    request.destination.rta_type = RTA_DST;
+    request.destination.rta_len = static_cast<unsigned short>(RTA_LENGTH(addresslength(query)));
+    memcpy(request.address, query.address, addresslength(query));
+    request.header.nlmsg_len += RTA_ALIGN(request.destination.rta_len);
+  }
   sockaddr_nl kernel = {};
   kernel.nl_family = AF_NETLINK;
-  dumpscan progress = dumpscan::ended;
-  if (setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &netlinktimeout, sizeof netlinktimeout) == 0 &&
-      sendto(sock, &request, sizeof request, 0, reinterpret_cast<const sockaddr *>(&kernel),
-             sizeof kernel) == static_cast<ssize_t>(sizeof request))
-    progress = dumpscan::more;
+  if (sendto(sock, &request, request.header.nlmsg_len, 0,
+             reinterpret_cast<const sockaddr *>(&kernel),
+             sizeof kernel) != static_cast<ssize_t>(request.header.nlmsg_len))
+    return false;
   char datagram[netlinkbuffersize];
-  while (progress == dumpscan::more) {
+  netlinkscan progress = netlinkscan::more;
+  while (progress == netlinkscan::more) {
     sockaddr_nl sender = {};
     socklen_t senderlength = sizeof sender;
     // MSG_TRUNC makes a datagram too large for the buffer show as such, not as a short one.
     const ssize_t got = recvfrom(sock, datagram, sizeof datagram, MSG_TRUNC,
                                  reinterpret_cast<sockaddr *>(&sender), &senderlength);
     if (got <= 0 || got > static_cast<ssize_t>(sizeof datagram) || sender.nl_pid != 0)
-      break;
-    progress = scanneighbours(datagram, static_cast<size_t>(got), address, zone, hwaddress);
+      return false;
+    progress = scanmessages(datagram, static_cast<size_t>(got), request.header.nlmsg_seq, query);
   }
-  close(sock);
-  return progress == dumpscan::found;
+  return progress == netlinkscan::found;
 }
 
-// Replies the link-layer address that the kernel lists for an IPv6 client.
-void neighbourlookup(const in6_addr &address, unsigned zone) {
-  char hwaddress[hwtextsize];
-  reply(findneighbour(address, zone, hwaddress) ? std::string_view(hwaddress) : zeroaddress);
+// Finds the client's link-layer address in the kernel's neighbour table, into the query's
+// answer. First the kernel's own lookup: the entry on the interface the route to the
+// client leaves by (or its zone names), which costs the same whatever the table's size
+// and sees the entry as it is now. Then, for IPv6, the dump of every neighbour, where the
+// first entry listed wins; false when neither finds one.
+[[nodiscard]] bool findneighbour(neighbourquery &query) {
+  const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+  if (sock < 0)
+    return false;
+  bool found = false;
+  if (setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &netlinktimeout, sizeof netlinktimeout) == 0) {
+    const unsigned zone = query.ifindex;
+    found = (zone != 0 || ask(sock, RTM_GETROUTE, 0, query)) && ask(sock, RTM_GETNEIGH, 0, query);
+    if (!found && query.family == AF_INET6) {
+      query.ifindex = zone;
+      found = ask(sock, RTM_GETNEIGH, NLM_F_DUMP, query);
+    }
+  }
+  close(sock);
+  return found;
+}
+
+// Replies the link-layer address of a client named by its address; an IPv4 client the
+// kernel could not answer for is looked for in the ARP table, by its dotted form.
+void neighbourlookup(neighbourquery &query) {
+  if (findneighbour(query)) {
+    reply(query.hwaddress);
+    return;
+  }
+  if (query.family != AF_INET) {
+    reply(zeroaddress);
+    return;
+  }
+  char dotted[INET_ADDRSTRLEN];
+  formatdotted(query.address, dotted);
+  arplookup(dotted);
 }
 
 } // namespace
 
 #ifndef CLIENTMAC_NO_MAIN
 int main() {
+  // A client that hung up closes the pipe: the write fails quietly, the status stays.
+  signal(SIGPIPE, SIG_IGN);
   const char *client = getenv("REMOTE_ADDR");
   if (client == nullptr) {
     reply(zeroaddress);
     return noclientstatus;
   }
-  in6_addr address;
-  unsigned zone = 0;
-  switch (classify(client, address, zone)) {
-  case clientkind::arp:
+  const std::string_view text(client);
+  // No server names a client so; a long text would only cost a scan of the whole table.
+  if (text.size() > maxclient) {
+    reply(zeroaddress);
+    return 0;
+  }
+  neighbourquery query = {};
+  switch (classify(text, query)) {
+  case clientkind::text:
     arplookup(client);
     break;
+  case clientkind::ipv4:
   case clientkind::ipv6:
-    neighbourlookup(address, zone);
+    neighbourlookup(query);
     break;
   case clientkind::unknownzone:
     reply(zeroaddress);

@@ -1,10 +1,11 @@
 #!/bin/bash
 # Runs clientmac against fixture tables: each case gets a private user+mount namespace
-# whose /proc is a fresh tmpfs holding the case's table at /proc/net/arp.
+# whose /proc is a fresh tmpfs holding the case's table at /proc/net/arp, and an empty
+# network namespace, so that the kernel knows no neighbour to answer before the table.
 
 . "$(dirname "$0")/lib.sh"
 
-unshare -rm true 2>/dev/null || skip "unprivileged user+mount namespaces are not available"
+unshare -rmn true 2>/dev/null || skip "unprivileged user+mount+network namespaces are not available"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -15,8 +16,9 @@ write_long_tables "$work"
 # check NAME TABLE CLIENT WANTOUT WANTSTATUS [ARGS...]
 #   TABLE: a fixture file name, "none" (no table), "dir" (a directory) or "fifo" (a FIFO
 #   with no writer: opening it would hang). CLIENT: "-" leaves REMOTE_ADDR unset.
-#   STDOUT=closed or STDOUT=full before check runs the case with standard output closed
-#   or on /dev/full; then nothing can be read back and WANTOUT is ignored.
+#   STDOUT=closed, STDOUT=full or STDOUT=pipe before check runs the case with standard
+#   output closed, on /dev/full, or on a pipe whose reader has gone; then nothing can be
+#   read back and WANTOUT is ignored.
 check() {
   local name=$1 table=$2 client=$3 wantout=$4 wantstatus=$5
   shift 5
@@ -27,7 +29,7 @@ check() {
   [ "$client" != - ] && setclient=(env "REMOTE_ADDR=$client")
   local mode=${STDOUT:-file}
   # The program keeps its own /proc/PID (and /proc/self): sanitizers and valgrind read it.
-  timeout 30 unshare -rm bash -c '
+  timeout 30 unshare -rmn bash -c '
     mount --rbind /proc "$4" && mount -t tmpfs none /proc && mkdir /proc/net /proc/$$ &&
       mount --rbind "$4/$$" /proc/$$ && ln -s $$ /proc/self || exit 99
     case $1 in
@@ -41,6 +43,7 @@ check() {
     case $mode in
       closed) exec "$@" >&- ;;
       full) exec "$@" >/dev/full ;;
+      pipe) mkfifo "$out.fifo" && exec 3<>"$out.fifo" 4>"$out.fifo" 3<&- && exec "$@" >&4 4>&- ;;
       *) exec "$@" >"$out" ;;
     esac' checkcase "$path" "$mode" "$work/out" "$work/proc" "${setclient[@]}" "${clientmac[@]}" "$@" \
     2>"$work/err"
@@ -53,7 +56,7 @@ check() {
   fi
   judge "$name" output "$out" "$wantout" status "$status" "$wantstatus" \
     stderr "$(cat "$work/err")" ""
-  rm -f "$work/out"
+  rm -f "$work/out" "$work/out.fifo"
 }
 
 zero=00:00:00:00:00:00
@@ -64,6 +67,9 @@ check "IPv4-mapped address"         basic.arp ::ffff:192.168.1.20       00:11:22
 check "bracketed mapped address"    basic.arp '[::ffff:192.168.1.20]'   00:11:22:33:44:55 0
 check "upper-case mapped address"   basic.arp ::FFFF:10.0.0.1           02:00:00:00:00:01 0
 check "address with a port"         basic.arp 10.0.0.1:8080             02:00:00:00:00:01 0
+check "mapped address in hex"       basic.arp ::ffff:c0a8:114           00:11:22:33:44:55 0
+check "bracketed, in hex"           basic.arp '[::ffff:c0a8:114]'       00:11:22:33:44:55 0
+check "mapped prefix neighbour hex" basic.arp ::ffff:a00:c              02:00:00:00:00:12 0
 
 # An address that is only a piece of the client's never matches.
 check "prefix neighbour first"      basic.arp 10.0.0.12                 02:00:00:00:00:12 0
@@ -105,6 +111,10 @@ check "255 characters and newline"  exact255.arp 198.51.100.74          02:00:00
 check "line after 255 characters"   exact255.arp 198.51.100.75          02:00:00:00:00:75 0
 check "255 characters at the end"   exact255.arp 198.51.100.76          02:00:00:00:00:76 0
 
+# A client text longer than any address is the zero address, the table never read.
+check "255-character client"        basic.arp "$(printf '%-255s' 192.168.1.20)" 00:11:22:33:44:55 0
+check "256-character client"        basic.arp "$(printf '%-256s' 192.168.1.20)" $zero 0
+
 # No table, or nothing in it, is the zero address with status 0.
 check "empty client"                basic.arp ''                        $zero 0
 check "header only"                 header.arp 198.51.100.1             $zero 0
@@ -125,5 +135,7 @@ STDOUT=closed check "stdout closed"            basic.arp 192.168.1.20   "" 0
 STDOUT=closed check "stdout closed, no client" basic.arp -              "" 255
 STDOUT=full   check "stdout on /dev/full"      basic.arp 192.168.1.20   "" 0
 STDOUT=full   check "/dev/full, no client"     basic.arp -              "" 255
+STDOUT=pipe   check "pipe with no reader"      basic.arp 192.168.1.20   "" 0
+STDOUT=pipe   check "no reader, no client"     basic.arp -              "" 255
 
 finish

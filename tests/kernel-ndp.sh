@@ -8,6 +8,14 @@
 require_netns
 
 make_netns ndp
+# A route for the main prefix, so that its clients are asked of the kernel directly; the
+# others have none and are found in the dump.
+ip -n "$ns" addr add 2001:db8:1::1/64 dev lan0 nodad || die "cannot address lan0"
+ip -n "$ns" route add 2001:db8:5::/64 dev wan0 || die "cannot add the route via wan0"
+# An interface named by the number that is lan0's index.
+lanindex=$(ip netns exec "$ns" cat /sys/class/net/lan0/ifindex)
+ip -n "$ns" link add "$lanindex" type veth peer name digits1 && ip -n "$ns" link set "$lanindex" up ||
+  die "cannot add the interface named $lanindex"
 
 # neighbour ADDRESS DEVICE STATE [MAC]
 neighbour() {
@@ -24,6 +32,11 @@ neighbour 2001:db8:1::55    lan0 failed    02:00:00:00:00:55
 neighbour fe80::22          lan0 permanent 02:00:00:00:fe:01
 neighbour fe80::22          wan0 permanent 02:00:00:00:fe:02
 neighbour 198.51.100.22     lan0 permanent 02:00:00:00:04:22
+neighbour 2001:db8:1::66    lan0 noarp     02:00:00:00:00:66
+neighbour 2001:db8:5::22    lan0 permanent 02:00:00:00:05:01
+neighbour 2001:db8:5::22    wan0 permanent 02:00:00:00:05:02
+neighbour fe80::99          lan0 permanent 02:00:00:00:fe:99
+neighbour fe80::99          "$lanindex" permanent 02:00:00:00:fe:09
 # Hundreds of entries make the kernel answer in many datagrams.
 for i in $(seq 1 600); do
   printf 'neigh add 2001:db8:2::%x lladdr 02:00:00:01:%02x:%02x dev wan0 nud permanent\n' \
@@ -68,8 +81,14 @@ check "unlisted ::2222"            2001:db8:1::2222                        00:00
 check "stale entry"                2001:db8:1::33                          02:00:00:00:00:33
 check "incomplete entry"           2001:db8:1::44                          00:00:00:00:00:00
 check "failed entry"               2001:db8:1::55                          00:00:00:00:00:00
+# On a link without ARP every entry carries this host's own address, never the client's.
+check "NOARP entry"                2001:db8:1::66                          00:00:00:00:00:00
 
-# A zone, by name or by number, picks the interface; an unknown zone finds nothing.
+# Listed on two interfaces, the client is the one on the interface its route leaves by.
+check "route's interface"          2001:db8:5::22                          02:00:00:00:05:02
+
+# A zone, by name or by number, picks the interface; an unknown zone finds nothing. A
+# zone is a name first, as servers write it, and a number only when no name fits.
 check "zone by name lan0"          fe80::22%lan0                           02:00:00:00:fe:01
 check "zone by name wan0"          fe80::22%wan0                           02:00:00:00:fe:02
 check "zone by number"             "fe80::22%$wanindex"                    02:00:00:00:fe:02
@@ -77,6 +96,7 @@ check "bracketed with zone"        '[fe80::22%lan0]'                       02:00
 check "zone without the entry"     2001:db8:1::22%wan0                     00:00:00:00:00:00
 check "unknown zone name"          fe80::22%nosuch0                        00:00:00:00:00:00
 check "unknown zone number"        fe80::22%99999                          00:00:00:00:00:00
+check "zone named by digits"       "fe80::99%$lanindex"                    02:00:00:00:fe:09
 check "empty zone"                 fe80::22%                               00:00:00:00:00:00
 check "no zone, either interface"  fe80::22                                02:00:00:00:fe:01 02:00:00:00:fe:02
 

@@ -73,9 +73,12 @@ make_netns() {
   done
 }
 
-# lookup CLIENT: runs clientmac in the namespace; sets out, status and err.
+# lookup CLIENT: runs clientmac in the namespace; sets out, status and err. With
+# TABLE=hidden, /proc is an empty tmpfs: only the kernel's own lookup can answer.
 lookup() {
-  out=$(ip netns exec "$ns" env "REMOTE_ADDR=$1" timeout 30 "${clientmac[@]}" 2>"$lookuperr")
+  local hide=()
+  [ "${TABLE:-}" = hidden ] && hide=(unshare -m sh -c 'mount -t tmpfs none /proc && exec "$@"' hide)
+  out=$(ip netns exec "$ns" "${hide[@]}" env "REMOTE_ADDR=$1" timeout 30 "${clientmac[@]}" 2>"$lookuperr")
   status=$?
   err=$(cat "$lookuperr")
 }

@@ -19,17 +19,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   memcpy(client, bytes, newline);
   client[newline] = '\0';
 
-  in6_addr address;
-  unsigned zone = 0;
-  if (classify(client, address, zone) != clientkind::arp)
+  // The table is read for text that is no address, and for IPv4 clients by their dotted
+  // form when the kernel cannot answer for them.
+  neighbourquery query = {};
+  const clientkind kind = classify(client, query);
+  if (kind == clientkind::ipv6 || kind == clientkind::unknownzone)
     return 0;
+  char dotted[INET_ADDRSTRLEN];
+  if (kind == clientkind::ipv4)
+    formatdotted(query.address, dotted);
 
   const std::string_view tablebytes = input.substr(newline + 1);
   FILE *table = fmemopen(const_cast<char *>(tablebytes.data()), tablebytes.size(), "r");
   if (table == nullptr)
     return 0;
   char line[linesize];
-  const std::string_view hwaddress = findclient(table, client, line);
+  const std::string_view hwaddress =
+      findclient(table, kind == clientkind::ipv4 ? dotted : client, line);
   fclose(table);
 
   // A reply is a whole field of the table, never cut short and never empty of text.

@@ -1,5 +1,7 @@
-// Feeds arbitrary datagrams to the parser of the kernel's IPv6 neighbour dump.
-// Input: a 16-byte client address, a 4-byte zone, then one datagram.
+// Feeds arbitrary datagrams to the parser of the kernel's answers: routes, neighbour
+// entries and the neighbour dump. Input: a 16-byte client address, a 4-byte interface
+// whose top bit asks for an IPv4 client (the address's first 4 bytes), then one datagram,
+// read as the answer to request 1.
 
 #define CLIENTMAC_NO_MAIN
 #include "../../src/clientmac.cpp"
@@ -7,25 +9,26 @@
 #include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  in6_addr address;
-  uint32_t zone;
-  if (size < sizeof address + sizeof zone)
+  neighbourquery query = {};
+  uint32_t interface;
+  if (size < sizeof query.address + sizeof interface)
     return 0;
-  memcpy(&address, data, sizeof address);
-  memcpy(&zone, data + sizeof address, sizeof zone);
-  const size_t offset = sizeof address + sizeof zone;
+  memcpy(query.address, data, sizeof query.address);
+  memcpy(&interface, data + sizeof query.address, sizeof interface);
+  query.family = (interface & 0x80000000u) != 0 ? AF_INET : AF_INET6;
+  query.ifindex = interface & 0x7fffffffu;
+  const size_t offset = sizeof query.address + sizeof interface;
 
   // A copy of exactly the datagram's length, so that any read past it is caught.
   char *datagram = new char[size - offset + 1];
   memcpy(datagram, data + offset, size - offset);
-  char hwaddress[hwtextsize];
-  const dumpscan result = scanneighbours(datagram, size - offset, address, zone, hwaddress);
+  const netlinkscan result = scanmessages(datagram, size - offset, 1, query);
   delete[] datagram;
 
-  // A found address is whole hex bytes joined by colons.
-  if (result == dumpscan::found) {
-    const size_t length = strlen(hwaddress);
-    if (length % 3 != 2 || length >= hwtextsize)
+  // What settles a query is a route's interface, or whole hex bytes joined by colons.
+  if (result == netlinkscan::found) {
+    const size_t length = strlen(query.hwaddress);
+    if (length == 0 ? query.ifindex == 0 : length % 3 != 2 || length >= hwtextsize)
       __builtin_trap();
   }
   return 0;
