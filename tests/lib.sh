@@ -63,7 +63,8 @@ require_netns() {
 make_netns() {
   ns=clientmac-$1-$$
   lookuperr=$(mktemp)
-  trap 'ip netns del "$ns" 2>/dev/null; rm -f "$lookuperr"' EXIT
+  lookupproc=$(mktemp -d)
+  trap 'ip netns del "$ns" 2>/dev/null; rm -rf "$lookuperr" "$lookupproc"' EXIT
   ip netns add "$ns" || die "cannot create network namespace $ns"
   local pair
   for pair in lan wan; do
@@ -74,11 +75,15 @@ make_netns() {
 }
 
 # lookup CLIENT: runs clientmac in the namespace; sets out, status and err. With
-# TABLE=hidden, /proc is an empty tmpfs: only the kernel's own lookup can answer.
+# TABLE=hidden, /proc is a tmpfs that holds only the program's own /proc/PID (sanitizers
+# read it), so that only the kernel's own lookup can answer; every command from unshare
+# on execs the next, so the program keeps the shell's PID.
 lookup() {
   local hide=()
-  [ "${TABLE:-}" = hidden ] && hide=(unshare -m sh -c 'mount -t tmpfs none /proc && exec "$@"' hide)
-  out=$(ip netns exec "$ns" "${hide[@]}" env "REMOTE_ADDR=$1" timeout 30 "${clientmac[@]}" 2>"$lookuperr")
+  [ "${TABLE:-}" = hidden ] && hide=(unshare -m sh -c 'mount --rbind /proc "$0" &&
+    mount -t tmpfs none /proc && mkdir /proc/$$ && mount --rbind "$0/$$" /proc/$$ &&
+    ln -s $$ /proc/self && exec "$@"' "$lookupproc")
+  out=$(timeout 30 ip netns exec "$ns" "${hide[@]}" env "REMOTE_ADDR=$1" "${clientmac[@]}" 2>"$lookuperr")
   status=$?
   err=$(cat "$lookuperr")
 }
