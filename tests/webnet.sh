@@ -1,20 +1,26 @@
 # Shared by the tests that go through a real web server: a server namespace and a client
 # namespace joined by a veth pair, clients with hardware addresses of the test's choosing,
-# and lighttpd or busybox httpd running clientmac behind a CGI wrapper.
-# The caller has sourced lib.sh. Everything made here goes again in webnet_cleanup.
+# and a server (lighttpd, busybox httpd, nginx with fcgiwrap, apache2 or mini_httpd) running
+# clientmac behind a CGI wrapper, with a configuration of the test's own: nothing is read
+# from or written to /etc. The caller has sourced lib.sh. Everything made here goes again
+# in webnet_cleanup.
 
 srvns=clientmac-srv-$$
 clins=clientmac-cli-$$
 webdir=$(mktemp -d)
-serverpid=""
+# Servers that drop root serve the CGI programs as another user.
+chmod 755 "$webdir"
+serverpids=()
 serveraddr=198.51.100.1
 serveraddr6=2001:db8:1::1
+serverlinklocal=fe80::1
 
 webnet_cleanup() {
-  if [ -n "$serverpid" ]; then
-    kill "$serverpid" 2>/dev/null
-    wait "$serverpid" 2>/dev/null
-  fi
+  local pid
+  for pid in "${serverpids[@]}"; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
   ip netns del "$srvns" 2>/dev/null
   ip netns del "$clins" 2>/dev/null
   rm -rf "$webdir"
@@ -29,6 +35,7 @@ webnet_setup() {
     ip -n "$srvns" link add web0 type veth peer name web1 netns "$clins" &&
     ip -n "$srvns" addr add "$serveraddr/24" dev web0 &&
     ip -n "$srvns" addr add "$serveraddr6/64" dev web0 nodad &&
+    ip -n "$srvns" addr add "$serverlinklocal/64" dev web0 nodad &&
     ip -n "$srvns" link set web0 up && ip -n "$clins" link set web1 up &&
     ip netns exec "$clins" sysctl -q -w net.ipv4.conf.all.arp_ignore=1 \
       net.ipv4.conf.all.arp_announce=2 ||
@@ -36,21 +43,26 @@ webnet_setup() {
 }
 
 # webnet_client NAME MAC ADDRESS ADDRESS6: a client interface of its own hardware address,
-# a macvlan on the client end of the link, with an IPv4 and an IPv6 address.
+# a macvlan on the client end of the link, with an IPv4 and an IPv6 address, and the
+# link-local address of the same last group as its only one (fe80::22 for 2001:db8:1::22).
 webnet_client() {
   ip -n "$clins" link add "$1" link web1 address "$2" type macvlan mode bridge &&
+    ip -n "$clins" link set "$1" addrgenmode none &&
     ip -n "$clins" addr add "$3/24" dev "$1" &&
     ip -n "$clins" addr add "$4/64" dev "$1" nodad &&
+    ip -n "$clins" addr add "fe80::${4##*::}/64" dev "$1" nodad &&
     ip -n "$clins" link set "$1" up || die "cannot add client $1 ($3, $2)"
 }
 
-# Writes the CGI wrapper that a router would install: the header, then clientmac itself.
+# Writes the CGI wrapper that a router would install: the header, then clientmac itself,
+# a copy that a server's own user can reach whatever the build tree's permissions.
 webnet_wrapper() {
   mkdir -p "$webdir/www/cgi-bin"
+  cp "$CLIENTMAC" "$webdir/clientmac"
   {
     echo '#!/bin/sh'
     echo "printf 'Content-Type: text/plain\\r\\n\\r\\n'"
-    echo "exec ${clientmac[*]}"
+    echo "exec ${emulator[*]} $webdir/clientmac"
   } >"$webdir/www/cgi-bin/mac.cgi"
   # What the server puts in REMOTE_ADDR, so a test can show which form it exercised.
   printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\n%%s" "$REMOTE_ADDR"\n' \
@@ -58,12 +70,24 @@ webnet_wrapper() {
   chmod 755 "$webdir/www/cgi-bin/mac.cgi" "$webdir/www/cgi-bin/addr.cgi"
 }
 
-# webnet_start lighttpd|busybox: starts the server in the server namespace.
+# webnet_serve COMMAND...: starts one of the server's processes in the server namespace,
+# in a session of its own (apache2 signals its whole process group when it stops).
+webnet_serve() {
+  ip netns exec "$srvns" setsid "$@" &
+  serverpids+=($!)
+}
+
+# webnet_start SERVER: starts the server in the server namespace.
 webnet_start() {
   webnet_wrapper
+  local program=$1
+  case $1 in
+    busybox) ;;
+    nginx) program=fcgiwrap ;;
+  esac
+  command -v "$program" >/dev/null || skip "$program is not installed"
   case $1 in
     lighttpd)
-      command -v lighttpd >/dev/null || skip "lighttpd is not installed"
       cat >"$webdir/lighttpd.conf" <<CONF
 server.document-root = "$webdir/www"
 server.bind = "0.0.0.0"
@@ -73,28 +97,93 @@ server.modules += ("mod_cgi")
 cgi.assign = (".cgi" => "")
 \$SERVER["socket"] == "[::]:80" { }
 CONF
-      ip netns exec "$srvns" lighttpd -D -f "$webdir/lighttpd.conf" &
+      webnet_serve lighttpd -D -f "$webdir/lighttpd.conf"
       ;;
     busybox)
-      command -v busybox >/dev/null || skip "busybox is not installed"
-      ip netns exec "$srvns" busybox httpd -f -p 80 -h "$webdir/www" &
+      webnet_serve busybox httpd -f -p 80 -h "$webdir/www"
+      ;;
+    nginx)
+      # nginx runs no CGI itself: fcgiwrap runs it for nginx's FastCGI requests. One
+      # dual-stack socket takes both families.
+      command -v nginx >/dev/null || skip "nginx is not installed"
+      mkdir "$webdir/nginx"
+      cat >"$webdir/nginx.conf" <<CONF
+daemon off;
+user root root;
+worker_processes 1;
+pid $webdir/nginx.pid;
+error_log $webdir/server.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $webdir/nginx/body;
+  fastcgi_temp_path $webdir/nginx/fastcgi;
+  proxy_temp_path $webdir/nginx/proxy;
+  uwsgi_temp_path $webdir/nginx/uwsgi;
+  scgi_temp_path $webdir/nginx/scgi;
+  server {
+    listen [::]:80 ipv6only=off;
+    root $webdir/www;
+    location /cgi-bin/ {
+      fastcgi_pass unix:$webdir/fcgiwrap.sock;
+      fastcgi_param SCRIPT_FILENAME \$document_root\$fastcgi_script_name;
+      fastcgi_param QUERY_STRING \$query_string;
+      fastcgi_param REQUEST_METHOD \$request_method;
+      fastcgi_param REMOTE_ADDR \$remote_addr;
+      fastcgi_param SERVER_PROTOCOL \$server_protocol;
+      fastcgi_param GATEWAY_INTERFACE CGI/1.1;
+    }
+  }
+}
+CONF
+      webnet_serve fcgiwrap -s "unix:$webdir/fcgiwrap.sock"
+      webnet_serve nginx -e "$webdir/server.log" -p "$webdir" -c "$webdir/nginx.conf"
+      ;;
+    apache2)
+      # apache2 will not serve as root: its children run the CGI programs as nobody.
+      local modules=/usr/lib/apache2/modules
+      cat >"$webdir/apache2.conf" <<CONF
+ServerRoot $webdir
+ServerName localhost
+DefaultRuntimeDir $webdir
+PidFile $webdir/apache2.pid
+ErrorLog $webdir/server.log
+LoadModule mpm_prefork_module $modules/mod_mpm_prefork.so
+LoadModule authz_core_module $modules/mod_authz_core.so
+LoadModule alias_module $modules/mod_alias.so
+LoadModule cgi_module $modules/mod_cgi.so
+User nobody
+Group nogroup
+Listen 80
+DocumentRoot $webdir/www
+ScriptAlias /cgi-bin/ $webdir/www/cgi-bin/
+<Directory $webdir/www>
+  Require all granted
+</Directory>
+CONF
+      webnet_serve apache2 -f "$webdir/apache2.conf" -DFOREGROUND
+      ;;
+    mini_httpd)
+      webnet_serve mini_httpd -D -p 80 -d "$webdir/www" -c 'cgi-bin/*' -u root \
+        -l "$webdir/server.log" -i "$webdir/mini_httpd.pid"
       ;;
   esac
-  serverpid=$!
 }
 
-# webnet_url SCRIPT 4|6: the address of a CGI script on the server, over IPv4 or IPv6.
+# webnet_url SCRIPT 4|6|ll [CLIENT]: the address of a CGI script on the server, over IPv4,
+# IPv6, or IPv6 link-local from CLIENT's interface.
 webnet_url() {
   local server=$serveraddr
   [ "$2" = 6 ] && server="[$serveraddr6]"
+  [ "$2" = ll ] && server="[$serverlinklocal%25$3]"
   echo "http://$server/cgi-bin/$1"
 }
 
-# webnet_get CLIENT [SCRIPT [4|6]]: the body of one request from that client for mac.cgi
-# or SCRIPT, over IPv4 or IPv6; fails on no answer.
+# webnet_get CLIENT [SCRIPT [4|6|ll]]: the body of one request from that client for
+# mac.cgi or SCRIPT, over IPv4, IPv6 or IPv6 link-local; fails on no answer.
 webnet_get() {
   ip netns exec "$clins" curl -sS --fail --max-time 10 --interface "$1" \
-    "$(webnet_url "${2:-mac.cgi}" "${3:-4}")"
+    "$(webnet_url "${2:-mac.cgi}" "${3:-4}" "$1")"
 }
 
 # Waits until the server answers, for at most ten seconds.

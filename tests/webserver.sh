@@ -1,18 +1,23 @@
 #!/bin/bash
 # Fetches clientmac's reply through a real web server, from clients whose hardware
-# addresses the test sets; each must get exactly its own.
-# Usage: webserver.sh lighttpd|busybox
+# addresses the test sets; each must get exactly its own, over IPv4, IPv6 and IPv6
+# link-local, in whatever form the server hands the address over.
+# Usage: webserver.sh lighttpd|busybox|nginx|apache2|mini_httpd
 
 . "$(dirname "$0")/lib.sh"
 require_netns
 command -v curl >/dev/null || skip "curl is not installed"
 . "$testdir/webnet.sh"
 
+# What each server puts in REMOTE_ADDR for client .22 over IPv4, IPv6 and link-local.
 server=$1
 case $server in
-  lighttpd) form4=198.51.100.22 form6=2001:db8:1::22 ;;
-  busybox) form4='[::ffff:198.51.100.22]' form6='[2001:db8:1::22]' ;;
-  *) die "usage: webserver.sh lighttpd|busybox" ;;
+  lighttpd)   form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22 ;;
+  busybox)    form4='[::ffff:198.51.100.22]' form6='[2001:db8:1::22]' formll='[fe80::22%web0]' ;;
+  nginx)      form4=::ffff:198.51.100.22    form6=2001:db8:1::22     formll=fe80::22 ;;
+  apache2)    form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 ;;
+  mini_httpd) form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 ;;
+  *) die "usage: webserver.sh lighttpd|busybox|nginx|apache2|mini_httpd" ;;
 esac
 webnet_setup
 # .2 is a piece of .22 and of .222: listed first, a plain containment test would hand
@@ -23,11 +28,11 @@ webnet_client c222 02:00:00:00:02:22 198.51.100.222 2001:db8:1::222
 webnet_start "$server"
 webnet_wait
 
-# check NAME CLIENT 4|6 WANTBODY
+# check NAME CLIENT 4|6|ll WANTBODY
 check() {
   local want=$4
   # qemu-user cannot ask the kernel for IPv6 neighbours: the emulated program answers zero.
-  emulated && [ "$3" = 6 ] && want=00:00:00:00:00:00
+  emulated && [ "$3" != 4 ] && want=00:00:00:00:00:00
   judge "$server $1" body "$(webnet_get "$2" mac.cgi "$3")" "$want"
 }
 emulated && echo "SKIPPED: IPv6 neighbour assertions; qemu-user refuses RTM_GETNEIGH"
@@ -41,9 +46,13 @@ check "IPv6 client ::22"  c22 6 02:00:00:00:00:22
 check "IPv6 client ::2"   c2 6 02:00:00:00:00:02
 check "IPv6 client ::222" c222 6 02:00:00:00:02:22
 check "IPv6 again ::22"   c22 6 02:00:00:00:00:22
+check "link-local fe80::22"  c22 ll 02:00:00:00:00:22
+check "link-local fe80::2"   c2 ll 02:00:00:00:00:02
+check "link-local fe80::222" c222 ll 02:00:00:00:02:22
 
 # The server hands the client's address over in its own form.
 judge "$server IPv4 REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi 4)" "$form4"
 judge "$server IPv6 REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi 6)" "$form6"
+judge "$server link-local REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi ll)" "$formll"
 
 finish
