@@ -189,14 +189,21 @@ void arplookup(const char *client) {
   reply(hwaddress.empty() ? zeroaddress : hwaddress);
 }
 
+// Copies text into a NUL-terminated buffer of size bytes; false when it does not fit.
+[[nodiscard]] bool copytext(std::string_view text, char *buffer, size_t size) {
+  if (text.size() >= size)
+    return false;
+  memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
+  return true;
+}
+
 // Returns the interface a zone names: an interface of that name, or else one of that
 // number, as the C library's resolver reads zones; 0 when there is none.
 [[nodiscard]] unsigned zoneindex(std::string_view zone) {
   char name[IF_NAMESIZE];
-  if (zone.empty() || zone.size() >= sizeof name)
+  if (zone.empty() || !copytext(zone, name, sizeof name))
     return 0;
-  memcpy(name, zone.data(), zone.size());
-  name[zone.size()] = '\0';
   const unsigned index = if_nametoindex(name);
   if (index != 0 || zone.size() > 9 ||
       zone.find_first_not_of("0123456789") != std::string_view::npos)
@@ -212,13 +219,9 @@ void arplookup(const char *client) {
 // from an IPv6 one; an IPv4-mapped address stands for its IPv4 address.
 [[nodiscard]] clientkind classify(std::string_view client, neighbourquery &query) {
   char text[INET6_ADDRSTRLEN];
-  if (client.size() < sizeof text) {
-    memcpy(text, client.data(), client.size());
-    text[client.size()] = '\0';
-    if (inet_pton(AF_INET, text, query.address) == 1) {
-      query.family = AF_INET;
-      return clientkind::ipv4;
-    }
+  if (copytext(client, text, sizeof text) && inet_pton(AF_INET, text, query.address) == 1) {
+    query.family = AF_INET;
+    return clientkind::ipv4;
   }
   if (client.size() >= 2 && client.front() == '[' && client.back() == ']') {
     client.remove_prefix(1);
@@ -227,12 +230,8 @@ void arplookup(const char *client) {
   const size_t percent = client.find('%');
   const bool haszone = percent != std::string_view::npos;
   const std::string_view bare(client.data(), haszone ? percent : client.size());
-  if (bare.size() >= sizeof text)
-    return clientkind::text;
-  memcpy(text, bare.data(), bare.size());
-  text[bare.size()] = '\0';
   in6_addr address;
-  if (inet_pton(AF_INET6, text, &address) != 1)
+  if (!copytext(bare, text, sizeof text) || inet_pton(AF_INET6, text, &address) != 1)
     return clientkind::text;
   if (IN6_IS_ADDR_V4MAPPED(&address)) {
     query.family = AF_INET;
