@@ -329,13 +329,12 @@ template <typename Visit>
   bool isclient = false;
   const char *linkaddress = nullptr;
   size_t linkaddresslength = 0;
+  // Incomplete and failed entries come without a link-layer address: they have none to give.
   const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof entry),
                                    [&](unsigned type, const char *payload, size_t size) {
                                      if (type == NDA_DST)
                                        isclient = size == addresslength(query) &&
                                                   memcmp(payload, query.address, size) == 0;
-                                     // Incomplete and failed entries come without one: they have no
-                                     // address to give.
                                      if (type == NDA_LLADDR && size > 0 && size <= maxlinkaddress) {
                                        linkaddress = payload;
                                        linkaddresslength = size;
