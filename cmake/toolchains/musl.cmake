@@ -21,15 +21,15 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=include
 # The kernel's uapi headers alone, so that no glibc header can stand in for musl's.
 if(gnu_prefix)
   string(REGEX REPLACE "-$" "" gnu_triple "${gnu_prefix}")
-  set(uapi_from /usr/${gnu_triple}/include /usr/${gnu_triple}/include)
+  set(uapi_generic /usr/${gnu_triple}/include)
+  set(uapi_arch /usr/${gnu_triple}/include)
 else()
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
     OUTPUT_VARIABLE gnu_triple OUTPUT_STRIP_TRAILING_WHITESPACE)
-  set(uapi_from /usr/include /usr/include/${gnu_triple})
+  set(uapi_generic /usr/include)
+  set(uapi_arch /usr/include/${gnu_triple})
 endif()
 set(uapi ${CMAKE_BINARY_DIR}/musl-uapi)
-list(GET uapi_from 0 uapi_generic)
-list(GET uapi_from 1 uapi_arch)
 file(MAKE_DIRECTORY ${uapi})
 file(CREATE_LINK ${uapi_generic}/linux ${uapi}/linux SYMBOLIC)
 file(CREATE_LINK ${uapi_generic}/asm-generic ${uapi}/asm-generic SYMBOLIC)
@@ -38,12 +38,17 @@ file(CREATE_LINK ${uapi_arch}/asm ${uapi}/asm SYMBOLIC)
 # libstdc++'s bits/os_defines.h asks __GLIBC_PREREQ, which musl lacks: no glibc, so no.
 # musl-gcc.specs names musl's start files, C library and loader; g++ still names
 # libstdc++ on every link, which --as-needed drops unused.
-set(musl_include "-nostdinc")
-foreach(dir ${cxxdirs} /usr/include/${musl_triple} ${uapi} ${gccinclude})
-  string(APPEND musl_include " -isystem ${dir}")
+set(c_include "")
+foreach(dir /usr/include/${musl_triple} ${uapi} ${gccinclude})
+  string(APPEND c_include " -isystem ${dir}")
 endforeach()
-set(CMAKE_CXX_FLAGS_INIT "${musl_include} '-D__GLIBC_PREREQ(major,minor)=0'")
-set(CMAKE_C_FLAGS_INIT "-nostdinc -isystem /usr/include/${musl_triple} -isystem ${uapi} -isystem ${gccinclude}")
+# libstdc++'s directories come first: its <cstdlib> and the like include_next musl's.
+set(cxx_include "")
+foreach(dir ${cxxdirs})
+  string(APPEND cxx_include " -isystem ${dir}")
+endforeach()
+set(CMAKE_C_FLAGS_INIT "-nostdinc${c_include}")
+set(CMAKE_CXX_FLAGS_INIT "-nostdinc${cxx_include}${c_include} '-D__GLIBC_PREREQ(major,minor)=0'")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-specs=/usr/lib/${musl_triple}/musl-gcc.specs -Wl,--as-needed ${musl_link_flags}")
 
 set(CMAKE_FIND_ROOT_PATH /usr/lib/${musl_triple})
