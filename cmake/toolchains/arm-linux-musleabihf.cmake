@@ -1,8 +1,6 @@
-# Build for 32-bit ARM routers (hard float) against musl: Debian's
-# g++-arm-linux-gnueabihf with musl-dev:armhf; tests run it under qemu-user.
-set(musl_processor arm)
-set(musl_loader armhf)
-set(musl_triple arm-linux-musleabihf)
-set(gnu_prefix "arm-linux-gnueabihf-")
-set(musl_qemu "qemu-arm-static")
-include(${CMAKE_CURRENT_LIST_DIR}/musl.cmake)
+# Build for 32-bit ARM routers (ARMv7, hard float, VFPv3-D16) against Debian's musl-dev:armhf;
+# tests run it under qemu-user.
+set(firmware_triple arm-linux-musleabihf)
+set(firmware_processor arm)
+set(firmware_qemu qemu-arm-static)
+include(${CMAKE_CURRENT_LIST_DIR}/firmware.cmake)

@@ -1,8 +1,7 @@
-# Build for 32-bit little-endian MIPS routers, the main target, against OpenWrt's musl:
-# Debian's g++-mipsel-linux-gnu with musl-dev:mipsel; tests run it under qemu-user.
-set(musl_processor mipsel)
-set(musl_loader mipsel)
-set(musl_triple mipsel-linux-musl)
-set(gnu_prefix "mipsel-linux-gnu-")
-set(musl_qemu "qemu-mipsel-static")
-include(${CMAKE_CURRENT_LIST_DIR}/musl.cmake)
+# Build for OpenWrt's mipsel_24kc routers (ramips, MT76xx): 32-bit little-endian MIPS32r2,
+# soft float, musl with its loader at /lib/ld-musl-mipsel-sf.so.1; musl built from
+# Debian's source. Tests run it under qemu-user.
+set(firmware_triple mipsel-openwrt-linux-musl)
+set(firmware_processor mipsel)
+set(firmware_qemu qemu-mipsel-static)
+include(${CMAKE_CURRENT_LIST_DIR}/firmware.cmake)

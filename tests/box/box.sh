@@ -1,17 +1,18 @@
 #!/bin/bash
 # The router in a box: boots a real 32-bit little-endian MIPS kernel (Debian's Malta
-# image) under qemu-system-mipsel with an initramfs of busybox, the static MIPS
-# clientmac and a neighbour helper; the guest runs the kernel-table and fixture cases on
-# its own tables and serves clientmac through busybox httpd, which the host asks through
-# qemu's user network. Everything ends within 120 s. With a dynamic build, its loader
-# and the loader's path, the guest runs the same cases and request on that build too.
-# Usage: box.sh CACHEDIR NEIGHBOURHELPER [DYNAMIC LOADER LOADERPATH]
-#   (CLIENTMAC: the static mipsel clientmac)
+# image) under qemu-system-mipsel with an initramfs of busybox, the MIPS clientmac and a
+# neighbour helper; the guest runs the kernel-table and fixture cases on its own tables
+# and serves clientmac through busybox httpd, which the host asks through qemu's user
+# network. Everything ends within 120 s. A dynamic build finds its loader and C library
+# where the firmware has them, taken from the root it runs in under qemu-user.
+# Usage: box.sh CACHEDIR NEIGHBOURHELPER
+#   (CLIENTMAC: the mipsel clientmac; LIBC: its C library; CLIENTMAC_EMULATOR: qemu-user
+#   with -L and the root, for a dynamic build)
 
 . "$(dirname "$0")/../lib.sh"
+. "$testdir/firmware.sh"
 cache=$1
 helper=$2
-dynamic=${3:-}
 deadline=$((SECONDS + 120))
 
 command -v qemu-system-mipsel >/dev/null || skip "qemu-system-mipsel is not installed"
@@ -38,7 +39,7 @@ modules=$(ls -d "$cache"/kernel/lib/modules/*)
 
 # The initramfs, made again only when one of its parts has changed.
 initrd=$cache/initrd.gz
-parts=("$CLIENTMAC" "$helper" $dynamic "$testdir/box" "$testdir/fixtures" "$testdir/fixtures.sh"
+parts=("$CLIENTMAC" "$helper" "$testdir/box" "$testdir/fixtures" "$testdir/fixtures.sh"
   "$testdir/longtables.sh")
 if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null)" ]; then
   root=$cache/root
@@ -46,10 +47,12 @@ if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null
   mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules,cases,www/cgi-bin}
   cp "$cache/busybox/bin/busybox" "$CLIENTMAC" "$root/bin/"
   cp "$helper" "$root/bin/neighbour-add"
-  if [ -n "$dynamic" ]; then
-    cp "$dynamic" "$root/bin/clientmac-dynamic"
-    mkdir -p "$root/$(dirname "$5")"
-    cp "$4" "$root/$5"
+  # A dynamic build's loader and libraries go where the firmware has them, whatever the
+  # build itself asks for.
+  if [ "${emulator[1]:-}" = -L ] && firmware "$LIBC" mipsel; then
+    for file in "$loader" ${library:+"/lib/$library"}; do
+      cp -L "${emulator[2]}$file" "$root$file" || die "cannot place $file in the box"
+    done
   fi
   for module in net/dummy.ko net/mii.ko net/ethernet/amd/pcnet32.ko; do
     [ -e "$modules/kernel/drivers/$module" ] && cp "$modules/kernel/drivers/$module" "$root/lib/modules/"
@@ -61,10 +64,8 @@ if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null
   write_long_tables "$root/fixtures"
   # The host's fixture cases, every one, on the guest's own kernel and C library.
   grep -E '^(STDOUT=[a-z]+ +)?check ' "$testdir/fixtures.sh" >"$root/cases/fixtures.sh"
-  for program in clientmac clientmac-dynamic; do
-    printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\n'"'"'\nexec /bin/%s\n' \
-      "$program" >"$root/www/cgi-bin/$program.cgi"
-  done
+  printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\n'"'"'\nexec /bin/clientmac\n' \
+    >"$root/www/cgi-bin/clientmac.cgi"
   printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\n%%s\\n'"'"' "$REMOTE_ADDR"\ncat /proc/net/arp\n' \
     >"$root/www/cgi-bin/arp.cgi"
   printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\nbye'"'"'\ntouch /tmp/done\n' \
@@ -109,7 +110,6 @@ ask() {
   curl -sS --max-time 10 "http://127.0.0.1:$port/cgi-bin/$1"
 }
 body=$(ask clientmac.cgi)
-[ -n "$dynamic" ] && dynamicbody=$(ask clientmac-dynamic.cgi)
 table=$(ask arp.cgi)
 ask done.cgi >/dev/null
 peer=$(echo "$table" | head -n 1)
@@ -127,7 +127,5 @@ passed=$(grep -c '^ok ' "$log")
 failed=$(grep -c '^FAIL ' "$log")
 echo "web: REMOTE_ADDR $peer, listed as '$listed'"
 judge "web request through busybox httpd" body "$body" "${listed:-nothing listed}"
-[ -n "$dynamic" ] &&
-  judge "web request, dynamic build" body "$dynamicbody" "${listed:-nothing listed}"
 grep -q "box: cases done" "$log" || judge "guest ran every case" done no yes
 finish

@@ -1,0 +1,30 @@
+# What a firmware's root holds, for each C library and CPU: where the loader is, the C
+# library a program names and the file in /lib that holds it (none for musl, whose
+# loader is the library), and the float ABI its programs use (soft, hard, or "" where the
+# CPU has one only). OpenWrt's MIPS targets are soft-float, as are uClibc-ng's here;
+# Debian's are hard-float. Sourced by the size and box tests.
+
+# firmware LIBC PROCESSOR: sets loader, needed, library and floatabi; false for none known.
+firmware() {
+  case $1/$2 in
+    musl/mipsel)    loader=/lib/ld-musl-mipsel-sf.so.1     needed=libc.so   library=""        floatabi=soft ;;
+    musl/mips)      loader=/lib/ld-musl-mips-sf.so.1       needed=libc.so   library=""        floatabi=soft ;;
+    musl/arm)       loader=/lib/ld-musl-armhf.so.1         needed=libc.so   library=""        floatabi=hard ;;
+    musl/aarch64)   loader=/lib/ld-musl-aarch64.so.1       needed=libc.so   library=""        floatabi="" ;;
+    musl/x86_64)    loader=/lib/ld-musl-x86_64.so.1        needed=libc.so   library=""        floatabi="" ;;
+    uclibc/mipsel)  loader=/lib/ld-uClibc.so.0             needed=libc.so.0 library=libc.so.0 floatabi=soft ;;
+    glibc/mips*)    loader=/lib/ld.so.1                    needed=libc.so.6 library=libc.so.6 floatabi=hard ;;
+    glibc/x86_64)   loader=/lib64/ld-linux-x86-64.so.2     needed=libc.so.6 library=libc.so.6 floatabi="" ;;
+    *) return 1 ;;
+  esac
+}
+
+# floatabi READELF FILE: the float ABI the file's attributes name, as firmware() says it.
+floatabi() {
+  local attributes
+  attributes=$("$1" -A "$2")
+  case $attributes in
+    *"FP ABI: Soft float"*) echo soft ;;
+    *"FP ABI: Hard float"* | *"Tag_ABI_VFP_args: VFP registers"*) echo hard ;;
+  esac
+}
