@@ -2,9 +2,11 @@
 //
 // A web server runs this once per request, so it asks the kernel about one client, in
 // fixed buffers, and always answers with exactly one address: the client's, or the zero
-// address when there is none to give. The kernel is asked for the client's entry through
-// rtnetlink; what it cannot answer is looked for in its tables: the ARP table under /proc
-// for IPv4 clients, the neighbour dump for IPv6 ones.
+// address when there is none to give. A portal grants access by that address, so every
+// doubt ends in the zero address, never in another machine's. The kernel is asked for the
+// client's entry through rtnetlink; what it cannot answer is looked for in its tables,
+// on the interface the route to the client leaves by: the ARP table under /proc for IPv4
+// clients, the neighbour dump for IPv6 ones.
 
 #include <csignal>
 #include <cstdio>
@@ -56,6 +58,9 @@ constexpr size_t netlinkbuffersize = 8192;
 // A web server must never hang on us, whatever the kernel does.
 constexpr timeval netlinktimeout = {1, 0};
 
+// The ARP table's flag for an entry that holds the neighbour's address (ATF_COM).
+constexpr unsigned completeflag = 0x2;
+
 // What a client address asks for.
 enum class clientkind {
   ipv4,        // a dotted quad, or an IPv6 address that maps one
@@ -72,11 +77,21 @@ struct neighbourquery {
   char hwaddress[hwtextsize]; // the client's link-layer address, once found
 };
 
+// What one step of the lookup learned of the client's address. Only "unknown" and
+// "failed" let a later step try: the others are the kernel's own word.
+enum class answer {
+  found,   // the query holds the client's link-layer address
+  none,    // there is none to give: a gateway stands between, or the entry has none
+  unknown, // the kernel answered without a say: no route, no entry, an error
+  failed,  // the question could not be put, or its answer not read
+};
+
 // How far one datagram of the kernel's answer took the question.
 enum class netlinkscan {
   more,  // nothing settled yet, and the answer goes on
   found, // the query holds what was asked
-  ended, // the answer ended, or failed, without it
+  none,  // the kernel said there is nothing to give
+  ended, // the answer ended, or failed, without settling it
 };
 
 // What separates the table's fields: what isspace() takes in the C locale.
@@ -133,25 +148,62 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   return true;
 }
 
-// Takes the hardware address from the rest of a table line, after its address; false when
-// the rest holds no whole entry: fewer than three more fields, or a hardware address too
-// long to be one.
-[[nodiscard]] bool scanhwaddress(const char *cursor, bool cut, std::string_view &hwaddress) {
-  // The hardware type and the flags are not consulted, only passed over.
-  if (nextfield(cursor).empty() || nextfield(cursor).empty())
-    return false;
-  hwaddress = nextfield(cursor);
-  // On a cut line a hardware address that reaches the buffer's end may go on past it.
-  if (hwaddress.empty() || (cut && *cursor == '\0'))
-    return false;
-  return hwaddress.size() <= maxhwaddress;
+// The value of a hexadecimal digit; -1 for any other character.
+[[nodiscard]] int hexvalue(char c) {
+  const unsigned digit = static_cast<unsigned>(c - '0');
+  const unsigned letter = static_cast<unsigned>((c | 0x20) - 'a');
+  return digit < 10 ? static_cast<int>(digit) : letter < 6 ? static_cast<int>(letter) + 10 : -1;
 }
 
-// Scans an open table for the client's entry; returns its hardware address, which lives in
-// line, or an empty view when the table lists no entry for the client. The rest of a line
-// is scanned only when its address is the client's: most lines are not.
+// Whether a flags field, as the kernel writes it ("0x2"), marks an entry that holds its
+// neighbour's address. The kernel still lists the address an incomplete or failed entry
+// last had; it is no one's now.
+[[nodiscard]] bool iscomplete(std::string_view flags) {
+  if (flags.size() < 3 || flags[0] != '0' || flags[1] != 'x')
+    return false;
+  int last = 0;
+  for (size_t i = 2; i < flags.size(); ++i)
+    if ((last = hexvalue(flags[i])) < 0)
+      return false;
+  // The flag is a bit of the last digit.
+  return (static_cast<unsigned>(last) & completeflag) != 0;
+}
+
+// Whether a field is a hardware address as the kernel writes one: hex pairs joined by
+// colons. Anything else, the column titles among them, is no address to hand out.
+[[nodiscard]] bool ishwaddress(std::string_view text) {
+  if (text.size() > maxhwaddress || text.size() % 3 != 2)
+    return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (i % 3 == 2 ? text[i] != ':' : hexvalue(text[i]) < 0)
+      return false;
+  return true;
+}
+
+// Takes the hardware address from the rest of a table line, after its address; false when
+// the rest holds no whole entry: fewer than three more fields, flags without the complete
+// bit, a hardware address that is none, or, when device is given, another device.
+[[nodiscard]] bool scanentry(const char *cursor, bool cut, std::string_view device,
+                             std::string_view &hwaddress) {
+  // The hardware type is not consulted, only passed over.
+  if (nextfield(cursor).empty() || !iscomplete(nextfield(cursor)))
+    return false;
+  hwaddress = nextfield(cursor);
+  // On a cut line a field that reaches the buffer's end may go on past it.
+  if (!ishwaddress(hwaddress) || (cut && *cursor == '\0'))
+    return false;
+  if (device.empty())
+    return true;
+  // The mask is passed over.
+  return !nextfield(cursor).empty() && nextfield(cursor) == device && !(cut && *cursor == '\0');
+}
+
+// Scans an open table for the client's entry, on device when one is given; returns its
+// hardware address, which lives in line, or an empty view when the table lists no entry
+// for the client. The rest of a line is scanned only when its address is the client's:
+// most lines are not.
 [[nodiscard]] std::string_view findclient(FILE *table, std::string_view client,
-                                          char (&line)[linesize]) {
+                                          std::string_view device, char (&line)[linesize]) {
   bool cut = false;
   while (readline(table, line, cut)) {
     const char *cursor = line;
@@ -159,7 +211,7 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
     if (address.empty() || address.size() > maxaddress || !containsaddress(client, address))
       continue;
     std::string_view hwaddress;
-    if (scanhwaddress(cursor, cut, hwaddress))
+    if (scanentry(cursor, cut, device, hwaddress))
       return hwaddress;
   }
   return {};
@@ -174,8 +226,9 @@ void reply(std::string_view text) {
   fwrite(text.data(), 1, text.size(), stdout);
 }
 
-// Replies the hardware address that the kernel's ARP table lists for the client.
-void arplookup(const char *client) {
+// Replies the hardware address that the kernel's ARP table lists for the client, on
+// device when one is given (the interface the route to the client leaves by).
+void arplookup(std::string_view client, std::string_view device) {
   FILE *table = fopen(arptablepath, "r");
   if (table == nullptr) {
     reply(zeroaddress);
@@ -184,7 +237,7 @@ void arplookup(const char *client) {
   char streambuffer[tablebuffersize];
   setvbuf(table, streambuffer, _IOFBF, sizeof streambuffer);
   char line[linesize];
-  const std::string_view hwaddress = findclient(table, client, line);
+  const std::string_view hwaddress = findclient(table, client, device, line);
   fclose(table);
   reply(hwaddress.empty() ? zeroaddress : hwaddress);
 }
@@ -212,6 +265,17 @@ void arplookup(const char *client) {
   for (const char digit : zone)
     number = number * 10 + static_cast<unsigned>(digit - '0');
   return number;
+}
+
+// Sets text to the client text without the whitespace around it, which some servers and
+// scripts leave; false when what is left is a list ("a b", or a forwarded-for "a, b"),
+// which names no single client.
+[[nodiscard]] bool trimclient(const char *client, std::string_view &text) {
+  client += strspn(client, fieldspaces);
+  const size_t length = strcspn(client, " \t\n\v\f\r,");
+  text = {client, length};
+  client += length;
+  return client[strspn(client, fieldspaces)] == '\0';
 }
 
 // Tells what the client text asks for. For an address, sets the query's family, address
@@ -295,37 +359,43 @@ template <typename Visit>
   return true;
 }
 
-// Whether a route is one to the client through an interface, not to this host or
-// nowhere; sets the query's interface to it. The kernel's layout is read through copies,
-// so that no field is read at an address it is not aligned for.
-[[nodiscard]] bool matchroute(const char *body, size_t length, neighbourquery &query) {
+// Reads the route to the client: found when it leaves by an interface straight to the
+// client, and sets the query's interface to it; none when a gateway stands between, since
+// no neighbour entry then is the client's (any host on a link can plant one under its
+// address); unknown for a route to this host or nowhere. The kernel's layout is read
+// through copies, so that no field is read at an address it is not aligned for.
+[[nodiscard]] answer matchroute(const char *body, size_t length, neighbourquery &query) {
   rtmsg route;
   if (length < NLMSG_ALIGN(sizeof route))
-    return false;
+    return answer::unknown;
   memcpy(&route, body, sizeof route);
   unsigned interface = 0;
+  bool gateway = false;
   const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof route),
                                    [&](unsigned type, const char *payload, size_t size) {
                                      if (type == RTA_OIF && size == sizeof interface)
                                        memcpy(&interface, payload, sizeof interface);
+                                     gateway |= type == RTA_GATEWAY || type == RTA_VIA;
                                    });
   if (!whole || route.rtm_type != RTN_UNICAST || interface == 0)
-    return false;
+    return answer::unknown;
+  if (gateway)
+    return answer::none;
   query.ifindex = interface;
-  return true;
+  return answer::found;
 }
 
-// Whether a neighbour entry is the client's, on the query's interface (any when 0), with a
-// link-layer address to give; formats that address into the query's answer.
-[[nodiscard]] bool matchneighbour(const char *body, size_t length, neighbourquery &query) {
+// Reads a neighbour entry: found when it is the client's, on the query's interface (any
+// when 0), with a link-layer address to give, which goes into the query's answer; none
+// when the client's entry on a known interface has no address to give; else unknown.
+[[nodiscard]] answer matchneighbour(const char *body, size_t length, neighbourquery &query) {
   ndmsg entry;
   if (length < NLMSG_ALIGN(sizeof entry))
-    return false;
+    return answer::unknown;
   memcpy(&entry, body, sizeof entry);
-  // On a link without ARP every neighbour carries this host's own device address.
-  if (entry.ndm_family != query.family || entry.ndm_state == NUD_NOARP ||
+  if (entry.ndm_family != query.family ||
       (query.ifindex != 0 && entry.ndm_ifindex != static_cast<int>(query.ifindex)))
-    return false;
+    return answer::unknown;
   bool isclient = false;
   const char *linkaddress = nullptr;
   size_t linkaddresslength = 0;
@@ -340,11 +410,14 @@ template <typename Visit>
                                        linkaddresslength = size;
                                      }
                                    });
-  if (!whole || !isclient || linkaddress == nullptr)
-    return false;
+  if (!whole || !isclient)
+    return answer::unknown;
+  // On a link without ARP every neighbour carries this host's own device address.
+  if (linkaddress == nullptr || entry.ndm_state == NUD_NOARP)
+    return query.ifindex != 0 ? answer::none : answer::unknown;
   formathwaddress(reinterpret_cast<const unsigned char *>(linkaddress), linkaddresslength,
                   query.hwaddress);
-  return true;
+  return answer::found;
 }
 
 // Looks through one datagram of the kernel's answer to request number sequence for what
@@ -366,12 +439,14 @@ template <typename Visit>
       continue;
     if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR)
       return netlinkscan::ended;
-    const bool settled =
-        header.nlmsg_type == RTM_NEWROUTE
-            ? matchroute(body, bodylength, query)
-            : header.nlmsg_type == RTM_NEWNEIGH && matchneighbour(body, bodylength, query);
-    if (settled)
+    const answer settled = header.nlmsg_type == RTM_NEWROUTE ? matchroute(body, bodylength, query)
+                           : header.nlmsg_type == RTM_NEWNEIGH
+                               ? matchneighbour(body, bodylength, query)
+                               : answer::unknown;
+    if (settled == answer::found)
       return netlinkscan::found;
+    if (settled == answer::none)
+      return netlinkscan::none;
     // A get is answered by this one message; only a dump goes on.
     if ((header.nlmsg_flags & NLM_F_MULTI) == 0)
       return netlinkscan::ended;
@@ -381,8 +456,11 @@ template <typename Visit>
 
 // Asks the kernel one question about the client: the route to it (RTM_GETROUTE), its
 // neighbour entry on the query's interface (RTM_GETNEIGH), or, with NLM_F_DUMP, every
-// IPv6 neighbour. Reads the answer until it settles the query or ends; true when settled.
-[[nodiscard]] bool ask(int sock, unsigned short type, unsigned short flags, neighbourquery &query) {
+// IPv6 neighbour. Reads the answer until it settles the query or ends. Without a receive
+// timeout on the socket (timed false) it never waits: the kernel queues its answer to a
+// request before sendto returns, and each next datagram of a dump as one is read.
+[[nodiscard]] answer ask(int sock, unsigned short type, unsigned short flags, bool timed,
+                         neighbourquery &query) {
   struct {
     nlmsghdr header;
     union {
@@ -419,58 +497,68 @@ template <typename Visit>
   if (sendto(sock, &request, request.header.nlmsg_len, 0,
              reinterpret_cast<const sockaddr *>(&kernel),
              sizeof kernel) != static_cast<ssize_t>(request.header.nlmsg_len))
-    return false;
+    return answer::failed;
   char datagram[netlinkbuffersize];
   netlinkscan progress = netlinkscan::more;
   while (progress == netlinkscan::more) {
     sockaddr_nl sender = {};
     socklen_t senderlength = sizeof sender;
     // MSG_TRUNC makes a datagram too large for the buffer show as such, not as a short one.
-    const ssize_t got = recvfrom(sock, datagram, sizeof datagram, MSG_TRUNC,
-                                 reinterpret_cast<sockaddr *>(&sender), &senderlength);
+    const ssize_t got =
+        recvfrom(sock, datagram, sizeof datagram, MSG_TRUNC | (timed ? 0 : MSG_DONTWAIT),
+                 reinterpret_cast<sockaddr *>(&sender), &senderlength);
     if (got <= 0 || got > static_cast<ssize_t>(sizeof datagram) || sender.nl_pid != 0)
-      return false;
+      return answer::failed;
     progress = scanmessages(datagram, static_cast<size_t>(got), request.header.nlmsg_seq, query);
   }
-  return progress == netlinkscan::found;
+  return progress == netlinkscan::found  ? answer::found
+         : progress == netlinkscan::none ? answer::none
+                                         : answer::unknown;
 }
 
 // Finds the client's link-layer address in the kernel's neighbour table, into the query's
-// answer. First the kernel's own lookup: the entry on the interface the route to the
-// client leaves by (or its zone names), which costs the same whatever the table's size
-// and sees the entry as it is now. Then, for IPv6, the dump of every neighbour, where the
-// first entry listed wins; false when neither finds one.
-[[nodiscard]] bool findneighbour(neighbourquery &query) {
+// answer. First the kernel's own lookup: the route to the client, which names the
+// interface (unless a zone did), then the entry on it, which costs the same whatever the
+// table's size and sees the entry as it is now. Then, for IPv6, the dump of every
+// neighbour, on that interface when it is known, where the first entry listed wins.
+[[nodiscard]] answer findneighbour(neighbourquery &query) {
   const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+  // Where the route could not be learned, the tables could only guess between entries
+  // under the client's address, one of them perhaps planted: no answer is safer.
   if (sock < 0)
-    return false;
-  bool found = false;
-  if (setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &netlinktimeout, sizeof netlinktimeout) == 0) {
-    const unsigned zone = query.ifindex;
-    found = (zone != 0 || ask(sock, RTM_GETROUTE, 0, query)) && ask(sock, RTM_GETNEIGH, 0, query);
-    if (!found && query.family == AF_INET6) {
-      query.ifindex = zone;
-      found = ask(sock, RTM_GETNEIGH, NLM_F_DUMP, query);
-    }
-  }
+    return answer::none;
+  const bool timed =
+      setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &netlinktimeout, sizeof netlinktimeout) == 0;
+  // Found, for the route: the interface is known.
+  answer result = query.ifindex != 0 ? answer::found : ask(sock, RTM_GETROUTE, 0, timed, query);
+  if (result == answer::failed)
+    result = answer::none;
+  if (result == answer::found)
+    result = ask(sock, RTM_GETNEIGH, 0, timed, query);
+  if ((result == answer::unknown || result == answer::failed) && query.family == AF_INET6)
+    result = ask(sock, RTM_GETNEIGH, NLM_F_DUMP, timed, query);
   close(sock);
-  return found;
+  return result;
 }
 
 // Replies the link-layer address of a client named by its address; an IPv4 client the
-// kernel could not answer for is looked for in the ARP table, by its dotted form.
+// kernel could not answer for is looked for in the ARP table, by its dotted form, on the
+// route's interface when it is known.
 void neighbourlookup(neighbourquery &query) {
-  if (findneighbour(query)) {
+  const answer result = findneighbour(query);
+  if (result == answer::found) {
     reply(query.hwaddress);
     return;
   }
-  if (query.family != AF_INET) {
+  char device[IF_NAMESIZE] = "";
+  if (result == answer::none || query.family != AF_INET ||
+      (query.ifindex != 0 && if_indextoname(query.ifindex, device) == nullptr)) {
     reply(zeroaddress);
     return;
   }
   char dotted[INET_ADDRSTRLEN];
   formatdotted(query.address, dotted);
-  arplookup(dotted);
+  arplookup(dotted, device);
 }
 
 } // namespace
@@ -484,16 +572,20 @@ int main() {
     reply(zeroaddress);
     return noclientstatus;
   }
-  const std::string_view text(client);
   // No server names a client so; a long text would only cost a scan of the whole table.
-  if (text.size() > maxclient) {
+  if (strlen(client) > maxclient) {
+    reply(zeroaddress);
+    return 0;
+  }
+  std::string_view text;
+  if (!trimclient(client, text)) {
     reply(zeroaddress);
     return 0;
   }
   neighbourquery query = {};
   switch (classify(text, query)) {
   case clientkind::text:
-    arplookup(client);
+    arplookup(text, {});
     break;
   case clientkind::ipv4:
   case clientkind::ipv6:

@@ -83,7 +83,7 @@ check "dot after the address"       basic.arp 10.0.0.1.5                $zero 0
 # The first line that matches wins, whatever its flags, its address replied as listed.
 check "first of two entries"        basic.arp 203.0.113.9               02:00:00:00:71:09 0
 check "incomplete entry"            basic.arp 198.51.100.7              $zero 0
-check "header line is no entry"     basic.arp 198.51.100.99             $zero 0
+check "title line is no entry"      basic.arp IP                        $zero 0
 
 # Whitespace separates fields, however much and of whatever kind.
 check "tabs and leading blanks"     spacing.arp 198.51.100.40           02:00:00:00:00:40 0
@@ -98,9 +98,30 @@ check "two fields"                  short.arp 198.51.100.52             $zero 0
 # A field too long for its buffer makes its line no entry; the reply is never cut short.
 check "31-character address"        fields.arp 198.51.100.61000000000000000001  02:00:00:00:00:61 0
 check "32-character address"        fields.arp 198.51.100.620000000000000000002 $zero 0
-check "31-character hw address"     fields.arp 198.51.100.63            02:00:00:00:00:63:00:00:00:0063 0
+check "29-character hw address"     fields.arp 198.51.100.63            02:00:00:00:00:63:00:00:00:63 0
 check "32-character hw address"     fields.arp 198.51.100.64            $zero 0
 check "long type and flags"         fields.arp 198.51.100.65            02:00:00:00:00:65 0
+
+# A reply is only a hardware address (hex pairs joined by colons), from an entry whose
+# flags have the complete bit (0x2): the kernel lists a gone client's old address too.
+check "dashes, not colons"          fields.arp 198.51.100.66            $zero 0
+check "three digits in a byte"      fields.arp 198.51.100.67            $zero 0
+check "not a hex digit"             fields.arp 198.51.100.68            $zero 0
+check "flags not in hex"            fields.arp 198.51.100.69            $zero 0
+check "flags 0x0, incomplete"       fields.arp 198.51.100.8             $zero 0
+check "flags 0x4, not complete"     fields.arp 198.51.100.9             $zero 0
+check "flags 0xc, not complete"     fields.arp 198.51.100.10            $zero 0
+check "flags 0x6, permanent"        fields.arp 198.51.100.11            02:00:00:00:00:11 0
+check "flags 0xA, upper case"       fields.arp 198.51.100.12            02:00:00:00:00:12 0
+
+# Whitespace around the client is set aside; a list names no single client.
+check "trailing space"              basic.arp '192.168.1.20 '           00:11:22:33:44:55 0
+check "tab and newline around"      basic.arp $'\t192.168.1.20\n'     00:11:22:33:44:55 0
+check "words after a newline"       basic.arp $'192.168.1.20\nx'       $zero 0
+check "two addresses"               basic.arp '10.0.0.1 192.168.1.20'   $zero 0
+check "forwarded-for list"          basic.arp '192.168.1.20, 10.0.0.1'  $zero 0
+check "addresses joined by a comma" basic.arp '192.168.1.20,10.0.0.1'   $zero 0
+check "blanks only"                 basic.arp '   '                     $zero 0
 
 # The rest of an over-long line belongs to it and is never an entry of its own.
 check "head of a long line"         longtail.arp 198.51.100.70          02:00:00:00:00:70 0

@@ -1,7 +1,9 @@
 #!/bin/bash
 # Runs clientmac against the real kernel ARP table of a network namespace of its own,
-# filled with permanent entries, prefix neighbours of the clients among them; then
-# against a table of 4,000 entries that keeps changing while the client is looked up.
+# filled with permanent entries, prefix neighbours of the clients among them, entries
+# planted for clients behind a gateway and entries the kernel holds no address for; with
+# chosen system calls failing; then against a table of 4,000 entries that keeps changing
+# while the client is looked up.
 
 . "$(dirname "$0")/lib.sh"
 require_netns
@@ -21,7 +23,7 @@ neighbour 198.51.100.21  02:00:00:00:00:21 lan0
 neighbour 198.51.100.120 02:00:00:00:01:20 lan0
 neighbour 203.0.113.2    02:00:00:71:13:02 wan0
 neighbour 203.0.113.25   02:00:00:71:13:25 wan0
-# Listed on one interface while the route to it leaves by another: only the table has it.
+# Listed on one interface while the route to it leaves by another: another machine.
 neighbour 198.51.100.77  02:00:00:00:00:77 wan0
 # The same address on both interfaces: the one the route leaves by is the client's.
 neighbour 198.51.100.88  02:00:00:00:00:88 lan0
@@ -32,17 +34,38 @@ ip -n "$ns" route add 203.0.113.99 dev lan0 || die "cannot add the host route"
 # A link without ARP: the ARP table leaves such an entry out.
 ip -n "$ns" neigh add 198.51.100.66 lladdr 02:00:00:00:00:66 dev lan0 nud noarp ||
   die "cannot add the NOARP neighbour"
+# Clients on both interfaces; for the fault cases, one whose entry on the wrong one the
+# table lists first, so that a scan that forgot the route would give it.
+for i in 0 1 2 3 4 5 6 7; do
+  neighbour 198.51.100.8$i 02:00:00:00:00:8$i lan0
+  neighbour 198.51.100.8$i 02:00:00:71:13:8$i wan0
+done
+twice=$(ip netns exec "$ns" awk '$1 ~ /^198\.51\.100\.8[0-7]$/ && !seen[$1]++ && $6 == "wan0" {
+  print $1; exit }' /proc/net/arp)
+[ -n "$twice" ] || twice=198.51.100.88
+twicemac=02:00:00:00:00:${twice##*.}
+# Clients behind a gateway on the LAN, with entries planted under their addresses on
+# either side, as one ARP request naming the address as its sender plants them.
+ip -n "$ns" route add 203.0.113.128/25 via 198.51.100.254 dev lan0 || die "cannot add the gateway route"
+neighbour 198.51.100.254 02:00:00:00:02:54 lan0
+neighbour 203.0.113.200  02:aa:00:00:02:00 lan0
+neighbour 203.0.113.201  02:aa:00:00:02:01 wan0
+# Entries that held an address and hold none now: the table still lists the old one.
+for state in incomplete failed; do
+  address=198.51.100.3$([ $state = failed ] && echo 1 || echo 0)
+  ip -n "$ns" neigh add "$address" lladdr 02:00:00:00:00:30 dev lan0 nud stale &&
+    ip -n "$ns" neigh change "$address" dev lan0 nud $state || die "cannot make a $state entry"
+done
 
 # check NAME CLIENT WANTOUT: TABLE=hidden before it hides /proc/net/arp, which leaves
-# only the kernel's own lookup; TABLE=listed marks a client whose entry the table lists
-# first is not the one on its route's interface. qemu-user refuses the kernel's own
-# lookup, so the emulated program answers zero, or the entry listed first.
+# only the kernel's own lookup; FAULT= fails a system call (see lookup). qemu-user
+# refuses the neighbour get, so the emulated program answers a hidden table with zero,
+# and its system calls are not the program's to fail.
 check() {
   local want=$3
   if emulated; then
     [ "${TABLE:-}" = hidden ] && want=00:00:00:00:00:00
-    [ "${TABLE:-}" = listed ] &&
-      want=$(ip netns exec "$ns" awk -v a="$2" '$1 == a { print $4; exit }' /proc/net/arp)
+    [ -n "${FAULT:-}" ] && echo "SKIPPED $1: qemu-user makes system calls of its own" && return
   fi
   lookup "$2"
   judge "$1" output "$out" "$want" status "$status" 0 stderr "$err" ""
@@ -64,13 +87,37 @@ check "unlisted shorter client"   198.51.100.12             00:00:00:00:00:00
 check "own address"               198.51.100.1              00:00:00:00:00:00
 check "NOARP entry"               198.51.100.66             00:00:00:00:00:00
 
-# The kernel's own lookup answers on the route's interface; the table, where it cannot.
+# The kernel's own lookup answers on the route's interface; the table, where it cannot,
+# counts only entries on that interface too.
 TABLE=hidden check "table hidden" 198.51.100.20             02:00:00:00:00:20
 TABLE=hidden check "hidden, mapped in hex" ::ffff:c633:6414 02:00:00:00:00:20
 TABLE=hidden check "hidden, unlisted" 198.51.100.202        00:00:00:00:00:00
-TABLE=listed check "route's interface .88" 198.51.100.88   02:00:00:00:00:88
-TABLE=listed check "route's interface .99" 203.0.113.99    02:00:00:00:00:99
-check "only the table has it"     198.51.100.77             02:00:00:00:00:77
+check "route's interface .88"     198.51.100.88             02:00:00:00:00:88
+check "route's interface .99"     203.0.113.99              02:00:00:00:00:99
+check "trailing space, .88"       '198.51.100.88 '          02:00:00:00:00:88
+check "listed off the route's interface" 198.51.100.77      00:00:00:00:00:00
+
+# Behind a gateway the client is no neighbour: no entry under its address is its own.
+check "routed, planted on its link" 203.0.113.200           00:00:00:00:00:00
+check "routed, planted elsewhere" 203.0.113.201             00:00:00:00:00:00
+check "the gateway itself"        198.51.100.254            02:00:00:00:02:54
+
+# An entry the kernel holds no address for gives none, whatever the table still lists.
+check "incomplete, once known"    198.51.100.30             00:00:00:00:00:00
+check "failed, once known"        198.51.100.31             00:00:00:00:00:00
+
+# A failing step falls back, still on the route's interface: never the other machine.
+# A failing neighbour get falls back to the table, still on the route's interface; where
+# the route itself cannot be learned, no entry is the client's for sure.
+FAULT=sendto:error=EINTR:when=2       check "neighbour get: EINTR"        "$twice"      "$twicemac"
+FAULT=sendto:error=ENOBUFS:when=2     check "neighbour get: ENOBUFS"      "$twice"      "$twicemac"
+FAULT=recvfrom:error=EAGAIN:when=2    check "neighbour get: timeout"      "$twice"      "$twicemac"
+FAULT=recvfrom:error=EINTR:when=2     check "neighbour get: EINTR read"   "$twice"      "$twicemac"
+FAULT=recvfrom:error=EAGAIN:when=2    check "neighbour get: timeout, failed" 198.51.100.31 00:00:00:00:00:00
+FAULT=setsockopt:error=ENOPROTOOPT    check "no receive timeout"          "$twice"      "$twicemac"
+FAULT=sendto:error=EINTR:when=1       check "route get fails, routed"     203.0.113.200 00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=1    check "route get: timeout"          "$twice"      00:00:00:00:00:00
+FAULT=socket:error=EMFILE             check "no socket, routed"           203.0.113.200 00:00:00:00:00:00
 
 # A busy hotspot: while half of the other 4,000 entries go and come back, the client,
 # listed last, is found every time.

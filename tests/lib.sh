@@ -77,13 +77,16 @@ make_netns() {
 # lookup CLIENT: runs clientmac in the namespace; sets out, status and err. With
 # TABLE=hidden, /proc is a tmpfs that holds only the program's own /proc/PID (sanitizers
 # read it), so that only the kernel's own lookup can answer; every command from unshare
-# on execs the next, so the program keeps the shell's PID.
+# on execs the next, so the program keeps the shell's PID. With FAULT=CALL:error=E:when=N,
+# strace fails the Nth such system call with E.
 lookup() {
-  local hide=()
+  local hide=() fault=()
   [ "${TABLE:-}" = hidden ] && hide=(unshare -m sh -c 'mount --rbind /proc "$0" &&
     mount -t tmpfs none /proc && mkdir /proc/$$ && mount --rbind "$0/$$" /proc/$$ &&
     ln -s $$ /proc/self && exec "$@"' "$lookupproc")
-  out=$(timeout 30 ip netns exec "$ns" "${hide[@]}" env "REMOTE_ADDR=$1" "${clientmac[@]}" 2>"$lookuperr")
+  [ -n "${FAULT:-}" ] && fault=(strace -f -qq -o /dev/null -e "inject=$FAULT")
+  out=$(timeout 30 ip netns exec "$ns" "${hide[@]}" env "REMOTE_ADDR=$1" "${fault[@]}" \
+    "${clientmac[@]}" 2>"$lookuperr")
   status=$?
   err=$(cat "$lookuperr")
 }

@@ -1,7 +1,8 @@
 # Shared by the toolchain files of firmware ABIs: the toolchain that cmake/sysroot makes
 # for the ABI, kept in CLIENTMAC_TOOLCHAINS (by default in the build tree) and run under
 # qemu-user in its own root. The including file sets firmware_triple, firmware_processor
-# and firmware_qemu (the qemu-user program; "" to run the result as it is).
+# and firmware_qemu (the qemu-user program; "" to run the result as it is), and may set
+# firmware_flags, for the compiler.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${firmware_processor})
 
@@ -17,6 +18,8 @@ endif()
 set(toolchain ${CLIENTMAC_TOOLCHAINS}/${firmware_triple})
 set(CMAKE_C_COMPILER ${toolchain}/bin/${firmware_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${toolchain}/bin/${firmware_triple}-g++)
+set(CMAKE_C_FLAGS_INIT "${firmware_flags}")
+set(CMAKE_CXX_FLAGS_INIT "${firmware_flags}")
 
 set(CMAKE_FIND_ROOT_PATH ${toolchain}/root)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
