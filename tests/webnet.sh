@@ -2,14 +2,17 @@
 # namespace joined by a veth pair, clients with hardware addresses of the test's choosing,
 # and a server (lighttpd, busybox httpd, nginx with fcgiwrap, apache2 or mini_httpd) running
 # clientmac behind a CGI wrapper, with a configuration of the test's own: nothing is read
-# from or written to /etc. The caller has sourced lib.sh. Everything made here goes again
+# from or written to /etc. Each server runs as Debian's package runs it: as www-data
+# (mini_httpd as nobody), busybox httpd as the root of a router. The caller has sourced lib.sh. Everything made here goes again
 # in webnet_cleanup.
 
 srvns=clientmac-srv-$$
 clins=clientmac-cli-$$
 webdir=$(mktemp -d)
-# Servers that drop root serve the CGI programs as another user.
+# Servers that drop root serve the CGI programs as another user, and write their logs
+# and sockets in a directory of that user's, as /var/log and /run are made for them.
 chmod 755 "$webdir"
+install -d -o www-data -g www-data "$webdir/var"
 serverpids=()
 serveraddr=198.51.100.1
 serveraddr6=2001:db8:1::1
@@ -64,10 +67,13 @@ webnet_wrapper() {
     echo "printf 'Content-Type: text/plain\\r\\n\\r\\n'"
     echo "exec ${emulator[*]} $webdir/clientmac"
   } >"$webdir/www/cgi-bin/mac.cgi"
-  # What the server puts in REMOTE_ADDR, so a test can show which form it exercised.
+  # What the server puts in REMOTE_ADDR, and whom it runs CGI programs as, so that a
+  # test can show what it exercised.
   printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\n%%s" "$REMOTE_ADDR"\n' \
     >"$webdir/www/cgi-bin/addr.cgi"
-  chmod 755 "$webdir/www/cgi-bin/mac.cgi" "$webdir/www/cgi-bin/addr.cgi"
+  printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\n%%s" "$(id -un)"\n' \
+    >"$webdir/www/cgi-bin/user.cgi"
+  chmod 755 "$webdir"/www/cgi-bin/*.cgi
 }
 
 # webnet_serve COMMAND...: starts one of the server's processes in the server namespace,
@@ -92,7 +98,9 @@ webnet_start() {
 server.document-root = "$webdir/www"
 server.bind = "0.0.0.0"
 server.port = 80
-server.errorlog = "$webdir/server.log"
+server.errorlog = "$webdir/var/server.log"
+server.username = "www-data"
+server.groupname = "www-data"
 server.modules += ("mod_cgi")
 cgi.assign = (".cgi" => "")
 \$SERVER["socket"] == "[::]:80" { }
@@ -103,16 +111,17 @@ CONF
       webnet_serve busybox httpd -f -p 80 -h "$webdir/www"
       ;;
     nginx)
-      # nginx runs no CGI itself: fcgiwrap runs it for nginx's FastCGI requests. One
-      # dual-stack socket takes both families.
+      # nginx runs no CGI itself: fcgiwrap runs it for nginx's FastCGI requests, as
+      # Debian's fcgiwrap units do: as www-data, on a socket only www-data may use, which
+      # nginx's workers, www-data too, reach. One dual-stack socket takes both families.
       command -v nginx >/dev/null || skip "nginx is not installed"
       mkdir "$webdir/nginx"
       cat >"$webdir/nginx.conf" <<CONF
 daemon off;
-user root root;
+user www-data;
 worker_processes 1;
 pid $webdir/nginx.pid;
-error_log $webdir/server.log;
+error_log $webdir/var/server.log;
 events { worker_connections 64; }
 http {
   access_log off;
@@ -125,7 +134,7 @@ http {
     listen [::]:80 ipv6only=off;
     root $webdir/www;
     location /cgi-bin/ {
-      fastcgi_pass unix:$webdir/fcgiwrap.sock;
+      fastcgi_pass unix:$webdir/var/fcgiwrap.socket;
       fastcgi_param SCRIPT_FILENAME \$document_root\$fastcgi_script_name;
       fastcgi_param QUERY_STRING \$query_string;
       fastcgi_param REQUEST_METHOD \$request_method;
@@ -136,24 +145,25 @@ http {
   }
 }
 CONF
-      webnet_serve fcgiwrap -s "unix:$webdir/fcgiwrap.sock"
-      webnet_serve nginx -e "$webdir/server.log" -p "$webdir" -c "$webdir/nginx.conf"
+      webnet_serve setpriv --reuid=www-data --regid=www-data --clear-groups \
+        sh -c 'umask 117 && exec fcgiwrap -s "unix:$0"' "$webdir/var/fcgiwrap.socket"
+      webnet_serve nginx -e "$webdir/var/server.log" -p "$webdir" -c "$webdir/nginx.conf"
       ;;
     apache2)
-      # apache2 will not serve as root: its children run the CGI programs as nobody.
+      # apache2's children run the CGI programs as www-data.
       local modules=/usr/lib/apache2/modules
       cat >"$webdir/apache2.conf" <<CONF
 ServerRoot $webdir
 ServerName localhost
 DefaultRuntimeDir $webdir
 PidFile $webdir/apache2.pid
-ErrorLog $webdir/server.log
+ErrorLog $webdir/var/server.log
 LoadModule mpm_prefork_module $modules/mod_mpm_prefork.so
 LoadModule authz_core_module $modules/mod_authz_core.so
 LoadModule alias_module $modules/mod_alias.so
 LoadModule cgi_module $modules/mod_cgi.so
-User nobody
-Group nogroup
+User www-data
+Group www-data
 Listen 80
 DocumentRoot $webdir/www
 ScriptAlias /cgi-bin/ $webdir/www/cgi-bin/
@@ -164,8 +174,8 @@ CONF
       webnet_serve apache2 -f "$webdir/apache2.conf" -DFOREGROUND
       ;;
     mini_httpd)
-      webnet_serve mini_httpd -D -p 80 -d "$webdir/www" -c 'cgi-bin/*' -u root \
-        -l "$webdir/server.log" -i "$webdir/mini_httpd.pid"
+      webnet_serve mini_httpd -D -p 80 -d "$webdir/www" -c 'cgi-bin/*' -u nobody \
+        -l "$webdir/var/server.log" -i "$webdir/mini_httpd.pid"
       ;;
   esac
 }
@@ -193,5 +203,5 @@ webnet_wait() {
     ip netns exec "$clins" curl -s --max-time 1 -o /dev/null "http://$serveraddr/" && return 0
     sleep 0.2
   done
-  die "the server did not answer; its log: $(cat "$webdir/server.log" 2>/dev/null)"
+  die "the server did not answer; its log: $(cat "$webdir/var/server.log" 2>/dev/null)"
 }
