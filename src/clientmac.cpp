@@ -148,25 +148,20 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   return true;
 }
 
-// The value of a hexadecimal digit; -1 for any other character.
-[[nodiscard]] int hexvalue(char c) {
+// The value of a hexadecimal digit; 16 for any other character.
+[[nodiscard]] unsigned hexvalue(char c) {
   const unsigned digit = static_cast<unsigned>(c - '0');
   const unsigned letter = static_cast<unsigned>((c | 0x20) - 'a');
-  return digit < 10 ? static_cast<int>(digit) : letter < 6 ? static_cast<int>(letter) + 10 : -1;
+  return digit < 10 ? digit : letter < 6 ? letter + 10 : 16;
 }
 
 // Whether a flags field, as the kernel writes it ("0x2"), marks an entry that holds its
 // neighbour's address. The kernel still lists the address an incomplete or failed entry
 // last had; it is no one's now.
 [[nodiscard]] bool iscomplete(std::string_view flags) {
-  if (flags.size() < 3 || flags[0] != '0' || flags[1] != 'x')
-    return false;
-  int last = 0;
-  for (size_t i = 2; i < flags.size(); ++i)
-    if ((last = hexvalue(flags[i])) < 0)
-      return false;
   // The flag is a bit of the last digit.
-  return (static_cast<unsigned>(last) & completeflag) != 0;
+  return flags.size() >= 3 && flags[0] == '0' && flags[1] == 'x' &&
+         (hexvalue(flags.back()) & completeflag) != 0;
 }
 
 // Whether a field is a hardware address as the kernel writes one: hex pairs joined by
@@ -175,7 +170,7 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   if (text.size() > maxhwaddress || text.size() % 3 != 2)
     return false;
   for (size_t i = 0; i < text.size(); ++i)
-    if (i % 3 == 2 ? text[i] != ':' : hexvalue(text[i]) < 0)
+    if (i % 3 == 2 ? text[i] != ':' : hexvalue(text[i]) > 15)
       return false;
   return true;
 }

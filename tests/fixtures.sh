@@ -7,18 +7,15 @@
 
 unshare -rmn true 2>/dev/null || skip "unprivileged user+mount+network namespaces are not available"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$scratch
 mkdir "$work/proc"
 . "$testdir/longtables.sh"
 write_long_tables "$work"
 
-# check NAME TABLE CLIENT WANTOUT WANTSTATUS [ARGS...]
-#   TABLE: a fixture file name, "none" (no table), "dir" (a directory) or "fifo" (a FIFO
-#   with no writer: opening it would hang). CLIENT: "-" leaves REMOTE_ADDR unset.
-#   STDOUT=closed, STDOUT=full or STDOUT=pipe before check runs the case with standard
-#   output closed, on /dev/full, or on a pipe whose reader has gone; then nothing can be
-#   read back and WANTOUT is ignored.
+# check NAME TABLE CLIENT WANTOUT WANTSTATUS [ARGS...]: TABLE as fixturecase.sh takes it,
+# a fixture file named without its directory; CLIENT "-" leaves REMOTE_ADDR unset.
+# STDOUT=closed, full or pipe before check runs the case so (see fixturecase.sh); then
+# nothing can be read back and WANTOUT is ignored.
 check() {
   local name=$1 table=$2 client=$3 wantout=$4 wantstatus=$5
   shift 5
@@ -28,25 +25,8 @@ check() {
   local setclient=(env -u REMOTE_ADDR)
   [ "$client" != - ] && setclient=(env "REMOTE_ADDR=$client")
   local mode=${STDOUT:-file}
-  # The program keeps its own /proc/PID (and /proc/self): sanitizers and valgrind read it.
-  timeout 30 unshare -rmn bash -c '
-    mount --rbind /proc "$4" && mount -t tmpfs none /proc && mkdir /proc/net /proc/$$ &&
-      mount --rbind "$4/$$" /proc/$$ && ln -s $$ /proc/self || exit 99
-    case $1 in
-      none) ;;
-      dir) mkdir /proc/net/arp ;;
-      fifo) mkfifo /proc/net/arp ;;
-      *) cp "$1" /proc/net/arp || exit 99 ;;
-    esac
-    mode=$2 out=$3
-    shift 4
-    case $mode in
-      closed) exec "$@" >&- ;;
-      full) exec "$@" >/dev/full ;;
-      pipe) mkfifo "$out.fifo" && exec 3<>"$out.fifo" 4>"$out.fifo" 3<&- && exec "$@" >&4 4>&- ;;
-      *) exec "$@" >"$out" ;;
-    esac' checkcase "$path" "$mode" "$work/out" "$work/proc" "${setclient[@]}" "${clientmac[@]}" "$@" \
-    2>"$work/err"
+  timeout 30 unshare -rmn sh "$testdir/fixturecase.sh" "$path" "$mode" "$work/out" "$work/proc" \
+    "${setclient[@]}" "${clientmac[@]}" "$@" 2>"$work/err"
   local status=$?
   local out=""
   if [ "$mode" = file ]; then

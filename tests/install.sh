@@ -4,8 +4,7 @@
 # the program installed there keeps its contract. Usage: install.sh BUILDDIR
 
 . "$(dirname "$0")/lib.sh"
-destdir=$(mktemp -d)
-trap 'rm -rf "$destdir"' EXIT
+destdir=$scratch
 DESTDIR=$destdir cmake --build "$1" --target install >/dev/null || die "the install step failed"
 
 installed=$(cd "$destdir" && find . -type f | sort | tr '\n' ' ')

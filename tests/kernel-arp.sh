@@ -121,38 +121,21 @@ FAULT=socket:error=EMFILE             check "no socket, routed"           203.0.
 # A busy hotspot: while half of the other 4,000 entries go and come back, the client,
 # listed last, is found every time.
 churn() {
-  local lookups=300 pair i dev
-  for pair in 0 1 2 3 4 5 6 7; do
-    ip -n "$ns" link add "c${pair}a" type veth peer name "c${pair}b" &&
-      ip -n "$ns" link set "c${pair}a" up && ip -n "$ns" link set "c${pair}b" up ||
-      die "cannot add the churn links"
-  done
-  : >"$lookuperr.add"
-  for i in $(seq 0 3999); do
-    dev=c$((i / 508))$([ $((i / 254 % 2)) -eq 0 ] && echo a || echo b)
-    printf 'neigh add 203.0.113.%d lladdr 02:00:00:99:%02x:%02x dev %s nud permanent\n' \
-      $((i % 254 + 1)) $((i / 254)) $((i % 254 + 1)) "$dev"
-  done >"$lookuperr.all"
-  ip -n "$ns" -batch "$lookuperr.all" || die "cannot add the churn entries"
-  local last client device mac
-  last=$(ip netns exec "$ns" tail -n 1 /proc/net/arp)
-  read -r client _ _ mac _ device <<<"$last"
-  ip -n "$ns" route add "$client" dev "$device" || die "cannot route to $client"
-  # The client's address is its entry's alone; every other of the rest goes and comes back.
-  local todel='s/^neigh add \([^ ]*\) lladdr [^ ]* dev \([^ ]*\) .*/neigh del \1 dev \2/'
-  grep " $client lladdr " "$lookuperr.all" | grep -v " $mac " | sed "$todel" |
-    ip -n "$ns" -batch - || die "cannot make $client unique"
-  grep -v " $client lladdr " "$lookuperr.all" | awk 'NR % 2' >"$lookuperr.add"
-  sed "$todel" "$lookuperr.add" >"$lookuperr.del"
+  local lookups=300 client mac
+  . "$testdir/bigtable.sh"
+  read -r client mac _ < <(filltable "$ns" 4000 203.0.113 "$scratch/all")
+  [ -n "$client" ] || die "cannot fill the table"
+  # Every other entry of the rest goes and comes back.
+  grep -v " $client lladdr " "$scratch/all" | awk 'NR % 2' >"$scratch/add"
+  sed "$todelete" "$scratch/add" >"$scratch/del"
   timeout 120 bash -c 'while :; do ip -n "$0" -batch "$1"; ip -n "$0" -batch "$2"; done' \
-    "$ns" "$lookuperr.del" "$lookuperr.add" >/dev/null 2>&1 &
+    "$ns" "$scratch/del" "$scratch/add" >/dev/null 2>&1 &
   local churner=$!
   local replies
   replies=$(ip netns exec "$ns" env REMOTE_ADDR="$client" timeout 120 bash -c \
     'for i in $(seq "$0"); do "$@"; echo; done' "$lookups" "${clientmac[@]}" 2>&1)
   kill "$churner" 2>/dev/null
   wait "$churner" 2>/dev/null
-  rm -f "$lookuperr".{all,add,del}
   judge "churn: $lookups lookups of $client" lookups "$(echo "$replies" | wc -l)" "$lookups" \
     misses "$(echo "$replies" | grep -cvx "$mac")" 0
 }

@@ -1,8 +1,16 @@
-# Shared by the test scripts: how to run the program, how to judge a case, how to skip.
-# Each script sets CLIENTMAC to the binary under test; CLIENTMAC_EMULATOR, when set, is
-# the command that runs a cross-built binary (qemu-user).
+# Shared by the test scripts: how to run the program, how to judge a case, how to skip,
+# and how to clean up. Each script sets CLIENTMAC to the binary under test;
+# CLIENTMAC_EMULATOR, when set, is the command that runs a cross-built binary (qemu-user).
 
 set -u
+# As root, a test runs in a mount namespace of its own, whose /run/netns is its own too:
+# the network namespaces it names there, and the servers in them, end with it however it
+# ends, killed at ctest's timeout too.
+if [ "$(id -u)" -eq 0 ] && [ -z "${CLIENTMAC_PRIVATE:-}" ]; then
+  export CLIENTMAC_PRIVATE=1
+  exec unshare --mount --propagation private bash -c \
+    'mkdir -p /run/netns && mount -t tmpfs netns /run/netns && exec bash "$0" "$@"' "$0" "$@"
+fi
 : "${CLIENTMAC:?CLIENTMAC must name the binary under test}"
 read -r -a emulator <<<"${CLIENTMAC_EMULATOR:-}"
 clientmac=("${emulator[@]}" "$CLIENTMAC")
@@ -10,6 +18,17 @@ echo "running: ${clientmac[*]}"
 testdir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 passed=0
 failed=0
+
+# One list of clean-ups, run when the script ends, by a signal too, the last added first.
+cleanups=()
+atexit() {
+  cleanups=("$1" "${cleanups[@]}")
+}
+trap 'for cleanup in "${cleanups[@]}"; do eval "$cleanup"; done' EXIT
+trap 'exit 143' TERM INT HUP
+# A scratch directory of the script's own.
+scratch=$(mktemp -d)
+atexit 'rm -rf "$scratch"'
 
 # Ends the script as skipped (ctest's SKIP_RETURN_CODE), saying why.
 skip() {
@@ -62,9 +81,10 @@ require_netns() {
 # up in it (lan0-lan1, wan0-wan1), and sets ns to its name.
 make_netns() {
   ns=clientmac-$1-$$
-  lookuperr=$(mktemp)
-  lookupproc=$(mktemp -d)
-  trap 'ip netns del "$ns" 2>/dev/null; rm -rf "$lookuperr" "$lookupproc"' EXIT
+  lookuperr=$scratch/lookup.err
+  lookupproc=$scratch/proc
+  mkdir "$lookupproc"
+  atexit 'ip netns del "$ns" 2>/dev/null'
   ip netns add "$ns" || die "cannot create network namespace $ns"
   local pair
   for pair in lan wan; do
@@ -72,6 +92,13 @@ make_netns() {
       ip -n "$ns" link set "${pair}0" up && ip -n "$ns" link set "${pair}1" up ||
       die "cannot set up the namespace's links"
   done
+}
+
+# cgiscript FILE COMMANDS: a CGI program as a router installs one: the header, then
+# COMMANDS, which write the body.
+cgiscript() {
+  printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\n'"'"'\n%s\n' "$2" >"$1" &&
+    chmod 755 "$1"
 }
 
 # lookup CLIENT: runs clientmac in the namespace; sets out, status and err. With

@@ -8,8 +8,7 @@
 . "$(dirname "$0")/lib.sh"
 . "$testdir/firmware.sh"
 [ "${SANITIZE:-OFF}" = ON ] && skip "a sanitizer build carries its runtime; sizes are for shipped builds"
-stripped=$(mktemp)
-trap 'rm -f "$stripped"' EXIT
+stripped=$scratch/clientmac
 "$STRIP" -o "$stripped" "$CLIENTMAC" || die "cannot strip $CLIENTMAC"
 
 size=$(stat -c %s "$stripped")

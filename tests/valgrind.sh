@@ -6,8 +6,7 @@
 . "$(dirname "$0")/lib.sh"
 command -v valgrind >/dev/null || skip "valgrind is not installed"
 
-logs=$(mktemp -d)
-trap 'rm -rf "$logs"' EXIT
+logs=$scratch
 CLIENTMAC_EMULATOR="valgrind -q --error-exitcode=99 --leak-check=full \
 --xtree-memory=full --xtree-memory-file=$logs/xtree.%p --log-file=$logs/log.%p" \
   bash "$testdir/fixtures.sh"

@@ -3,12 +3,12 @@
 # and a server (lighttpd, busybox httpd, nginx with fcgiwrap, apache2 or mini_httpd) running
 # clientmac behind a CGI wrapper, with a configuration of the test's own: nothing is read
 # from or written to /etc. Each server runs as Debian's package runs it: as www-data
-# (mini_httpd as nobody), busybox httpd as the root of a router. The caller has sourced lib.sh. Everything made here goes again
-# in webnet_cleanup.
+# (mini_httpd as nobody), busybox httpd as the root of a router. The caller has sourced
+# lib.sh. Everything made here goes again in webnet_cleanup.
 
 srvns=clientmac-srv-$$
 clins=clientmac-cli-$$
-webdir=$(mktemp -d)
+webdir=$scratch
 # Servers that drop root serve the CGI programs as another user, and write their logs
 # and sockets in a directory of that user's, as /var/log and /run are made for them.
 chmod 755 "$webdir"
@@ -26,9 +26,8 @@ webnet_cleanup() {
   done
   ip netns del "$srvns" 2>/dev/null
   ip netns del "$clins" 2>/dev/null
-  rm -rf "$webdir"
 }
-trap webnet_cleanup EXIT
+atexit webnet_cleanup
 
 # Makes both namespaces and the link between them. The clients share one link, so each
 # must answer ARP and send from its own interface alone.
@@ -60,20 +59,14 @@ webnet_client() {
 # Writes the CGI wrapper that a router would install: the header, then clientmac itself,
 # a copy that a server's own user can reach whatever the build tree's permissions.
 webnet_wrapper() {
-  mkdir -p "$webdir/www/cgi-bin"
+  local bin=$webdir/www/cgi-bin
+  mkdir -p "$bin"
   cp "$CLIENTMAC" "$webdir/clientmac"
-  {
-    echo '#!/bin/sh'
-    echo "printf 'Content-Type: text/plain\\r\\n\\r\\n'"
-    echo "exec ${emulator[*]} $webdir/clientmac"
-  } >"$webdir/www/cgi-bin/mac.cgi"
+  cgiscript "$bin/mac.cgi" "exec ${emulator[*]} $webdir/clientmac"
   # What the server puts in REMOTE_ADDR, and whom it runs CGI programs as, so that a
   # test can show what it exercised.
-  printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\n%%s" "$REMOTE_ADDR"\n' \
-    >"$webdir/www/cgi-bin/addr.cgi"
-  printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\n%%s" "$(id -un)"\n' \
-    >"$webdir/www/cgi-bin/user.cgi"
-  chmod 755 "$webdir"/www/cgi-bin/*.cgi
+  cgiscript "$bin/addr.cgi" 'printf %s "$REMOTE_ADDR"'
+  cgiscript "$bin/user.cgi" 'printf %s "$(id -un)"'
 }
 
 # webnet_serve COMMAND...: starts one of the server's processes in the server namespace,

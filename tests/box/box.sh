@@ -40,6 +40,7 @@ modules=$(ls -d "$cache"/kernel/lib/modules/*)
 # The initramfs, made again only when one of its parts has changed.
 initrd=$cache/initrd.gz
 parts=("$CLIENTMAC" "$helper" "$testdir/box" "$testdir/fixtures" "$testdir/fixtures.sh"
+  "$testdir/fixturecase.sh"
   "$testdir/longtables.sh")
 if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null)" ]; then
   root=$cache/root
@@ -58,30 +59,23 @@ if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null
     [ -e "$modules/kernel/drivers/$module" ] && cp "$modules/kernel/drivers/$module" "$root/lib/modules/"
   done
   cp "$testdir/box/init" "$root/init"
-  cp "$testdir/box/kernel.sh" "$root/cases/kernel.sh"
+  cp "$testdir/box/kernel.sh" "$testdir/fixturecase.sh" "$root/cases/"
   cp -r "$testdir/fixtures" "$root/fixtures"
   . "$testdir/longtables.sh"
   write_long_tables "$root/fixtures"
   # The host's fixture cases, every one, on the guest's own kernel and C library.
   grep -E '^(STDOUT=[a-z]+ +)?check ' "$testdir/fixtures.sh" >"$root/cases/fixtures.sh"
-  printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\n'"'"'\nexec /bin/clientmac\n' \
-    >"$root/www/cgi-bin/clientmac.cgi"
-  printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\n%%s\\n'"'"' "$REMOTE_ADDR"\ncat /proc/net/arp\n' \
-    >"$root/www/cgi-bin/arp.cgi"
-  printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\nbye'"'"'\ntouch /tmp/done\n' \
-    >"$root/www/cgi-bin/done.cgi"
-  chmod 755 "$root/init" "$root"/bin/* "$root"/www/cgi-bin/*
+  cgiscript "$root/www/cgi-bin/clientmac.cgi" 'exec /bin/clientmac'
+  cgiscript "$root/www/cgi-bin/arp.cgi" 'printf "%s\n" "$REMOTE_ADDR"; cat /proc/net/arp'
+  cgiscript "$root/www/cgi-bin/done.cgi" 'printf bye; touch /tmp/done'
+  chmod 755 "$root/init" "$root"/bin/*
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$initrd.new" &&
     mv "$initrd.new" "$initrd" || die "cannot build the initramfs"
 fi
 
-log=$(mktemp)
+log=$scratch/console
 qemupid=""
-cleanup() {
-  [ -n "$qemupid" ] && kill "$qemupid" 2>/dev/null && wait "$qemupid" 2>/dev/null
-  rm -f "$log"
-}
-trap cleanup EXIT
+atexit '[ -n "$qemupid" ] && kill "$qemupid" 2>/dev/null && wait "$qemupid" 2>/dev/null'
 
 # qemu's user network: the documentation prefix, no way out, one port forwarded from the
 # host's loopback only.
