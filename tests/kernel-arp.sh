@@ -105,7 +105,6 @@ check "the gateway itself"        198.51.100.254            02:00:00:00:02:54
 check "incomplete, once known"    198.51.100.30             00:00:00:00:00:00
 check "failed, once known"        198.51.100.31             00:00:00:00:00:00
 
-# A failing step falls back, still on the route's interface: never the other machine.
 # A failing neighbour get falls back to the table, still on the route's interface; where
 # the route itself cannot be learned, no entry is the client's for sure.
 FAULT=sendto:error=EINTR:when=2       check "neighbour get: EINTR"        "$twice"      "$twicemac"
