@@ -7,10 +7,9 @@
 
 unshare -rmn true 2>/dev/null || skip "unprivileged user+mount+network namespaces are not available"
 
-work=$scratch
-mkdir "$work/proc"
+mkdir "$scratch/proc"
 . "$testdir/longtables.sh"
-write_long_tables "$work"
+write_long_tables "$scratch"
 
 # check NAME TABLE CLIENT WANTOUT WANTSTATUS [ARGS...]: TABLE as fixturecase.sh takes it,
 # a fixture file named without its directory; CLIENT "-" leaves REMOTE_ADDR unset.
@@ -21,22 +20,22 @@ check() {
   shift 5
   local path=$table
   [ -f "$testdir/fixtures/$table" ] && path=$testdir/fixtures/$table
-  [ -f "$work/$table" ] && path=$work/$table
+  [ -f "$scratch/$table" ] && path=$scratch/$table
   local setclient=(env -u REMOTE_ADDR)
   [ "$client" != - ] && setclient=(env "REMOTE_ADDR=$client")
   local mode=${STDOUT:-file}
-  timeout 30 unshare -rmn sh "$testdir/fixturecase.sh" "$path" "$mode" "$work/out" "$work/proc" \
-    "${setclient[@]}" "${clientmac[@]}" "$@" 2>"$work/err"
+  timeout 30 unshare -rmn sh "$testdir/fixturecase.sh" "$path" "$mode" "$scratch/out" "$scratch/proc" \
+    "${setclient[@]}" "${clientmac[@]}" "$@" 2>"$scratch/err"
   local status=$?
   local out=""
   if [ "$mode" = file ]; then
-    out=$(cat "$work/out")
+    out=$(cat "$scratch/out")
   else
     wantout=""
   fi
   judge "$name" output "$out" "$wantout" status "$status" "$wantstatus" \
-    stderr "$(cat "$work/err")" ""
-  rm -f "$work/out" "$work/out.fifo"
+    stderr "$(cat "$scratch/err")" ""
+  rm -f "$scratch/out" "$scratch/out.fifo"
 }
 
 zero=00:00:00:00:00:00
