@@ -89,9 +89,12 @@ check "route's interface .99"     203.0.113.99              02:00:00:00:00:99
 check "trailing space, .88"       '198.51.100.88 '          02:00:00:00:00:88
 check "listed off the route's interface" 198.51.100.77      00:00:00:00:00:00
 
-# Behind a gateway the client is no neighbour: no entry under its address is its own.
+# Behind a gateway the client is no neighbour: no entry under its address is its own,
+# and no table is read. Nor for a list, which names no single client.
 check "routed, planted on its link" 203.0.113.200           00:00:00:00:00:00
 check "routed, planted elsewhere" 203.0.113.201             00:00:00:00:00:00
+TABLE=fifo check "routed, table never opened" 203.0.113.200 00:00:00:00:00:00
+TABLE=fifo check "a list, table never opened" '198.51.100.2 198.51.100.20' 00:00:00:00:00:00
 check "the gateway itself"        198.51.100.254            02:00:00:00:02:54
 
 # An entry the kernel holds no address for gives none, whatever the table still lists.

@@ -116,18 +116,25 @@ check() {
 
 # lookup CLIENT: runs clientmac in the namespace; sets out, status and err. With
 # TABLE=hidden, /proc is a tmpfs that holds only the program's own /proc/PID (sanitizers
-# read it), so that only the kernel's own lookup can answer; every command from unshare
-# on execs the next, so the program keeps the shell's PID. With FAULT=CALL:error=E:when=N,
+# read it), so that only the kernel's own lookup can answer; with TABLE=fifo, it holds a
+# FIFO with no writer at /proc/net/arp too, so that a lookup that opens the table hangs
+# until the timeout. Every command from unshare on execs the next, so the program keeps
+# the shell's PID. With FAULT=CALL:error=E:when=N,
 # strace fails the Nth such system call with E (a sanitizer's leak check cannot run
 # under ptrace, and is left out).
 lookup() {
   local hide=() fault=()
-  [ "${TABLE:-}" = hidden ] && hide=(unshare -m sh -c 'mount --rbind /proc "$0" &&
-    mount -t tmpfs none /proc && mkdir /proc/$$ && mount --rbind "$0/$$" /proc/$$ &&
-    ln -s $$ /proc/self && exec "$@"' "$lookupproc")
+  case ${TABLE:-} in hidden | fifo)
+    hide=(unshare -m sh -c 'mount --rbind /proc "$0" && mount -t tmpfs none /proc &&
+      mkdir /proc/$$ && mount --rbind "$0/$$" /proc/$$ && ln -s $$ /proc/self &&
+      { [ "$1" = hidden ] || { mkdir /proc/net && mkfifo /proc/net/arp; }; } && shift &&
+      exec "$@"' "$lookupproc" "$TABLE") ;;
+  esac
+  local limit=30
+  [ "${TABLE:-}" = fifo ] && limit=5
   [ -n "${FAULT:-}" ] &&
     fault=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e "inject=$FAULT")
-  out=$(timeout 30 ip netns exec "$ns" "${hide[@]}" env "REMOTE_ADDR=$1" "${fault[@]}" \
+  out=$(timeout "$limit" ip netns exec "$ns" "${hide[@]}" env "REMOTE_ADDR=$1" "${fault[@]}" \
     "${clientmac[@]}" 2>"$lookuperr")
   status=$?
   err=$(cat "$lookuperr")
