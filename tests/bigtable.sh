@@ -24,6 +24,6 @@ filltable() {
   local client mac device
   read -r client _ _ mac _ device < <(ip netns exec "$ns" tail -n 1 /proc/net/arp)
   grep " $client lladdr " "$batch" | grep -v " $mac " | sed "$todelete" | ip -n "$ns" -batch - &&
-    ip -n "$ns" route add "$client" dev "$device" || return 1
+    ip -n "$ns" route replace "$client" dev "$device" || return 1
   echo "$client $mac $device"
 }

@@ -38,12 +38,9 @@ neighbour 198.51.100.22     lan0 permanent 02:00:00:00:04:22
 neighbour 2001:db8:1::66    lan0 noarp     02:00:00:00:00:66
 neighbour 2001:db8:5::22    lan0 permanent 02:00:00:00:05:01
 neighbour 2001:db8:5::22    wan0 permanent 02:00:00:00:05:02
-# For the fault cases, a client the dump lists on the wrong interface first, so that a
-# dump that forgot the route would give that entry.
-for i in 0 1 2 3 4 5 6 7; do
-  neighbour 2001:db8:5::3$i lan0 permanent 02:00:00:00:53:0$i
-  neighbour 2001:db8:5::3$i wan0 permanent 02:00:00:00:05:3$i
-done
+twice=2001:db8:5::30
+neighbour $twice            lan0 permanent 02:00:00:00:53:00
+neighbour $twice            wan0 permanent 02:00:00:00:05:30
 neighbour fe80::99          lan0 permanent 02:00:00:00:fe:99
 neighbour fe80::99          "$lanindex" permanent 02:00:00:00:fe:09
 neighbour 2001:db8:1::fe    lan0 permanent 02:00:00:00:00:fe
@@ -53,10 +50,10 @@ for i in $(seq 1 600); do
   printf 'neigh add 2001:db8:2::%x lladdr 02:00:00:01:%02x:%02x dev wan0 nud permanent\n' \
     "$i" $((i / 256)) $((i % 256))
 done | ip -n "$ns" -batch - || die "cannot add the bulk entries"
-twice=$(ip -n "$ns" -6 neigh show | awk '$1 ~ /^2001:db8:5::3[0-7]$/ && !seen[$1]++ && $3 == "lan0" {
-  print $1; exit }')
-[ -n "$twice" ] || twice=2001:db8:5::22
-twicemac=02:00:00:00:05:${twice##*::}
+# For the fault cases, a client on both interfaces, routed by the one the dump lists
+# second, so that a dump that forgot the route would give the entry listed first.
+read -r twicedev twicemac < <(ip -n "$ns" -6 neigh show to "$twice" | awk 'NR == 2 { print $3, $5 }')
+ip -n "$ns" route add "$twice/128" dev "$twicedev" || die "cannot route to $twice"
 lastlisted=$(ip -n "$ns" -6 neigh show dev wan0 | grep '^2001:db8:2::' | tail -n 1)
 lastaddress=${lastlisted%% *}
 lastmac=$(echo "$lastlisted" | sed 's/.*lladdr \([^ ]*\).*/\1/')
