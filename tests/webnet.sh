@@ -57,12 +57,22 @@ webnet_client() {
 }
 
 # Writes the CGI wrapper that a router would install: the header, then clientmac itself,
-# a copy that a server's own user can reach whatever the build tree's permissions.
+# a copy that a server's own user can reach whatever the build tree's permissions. The
+# emulator's root (qemu-user's -L), where the loader and C library are looked for, may be
+# in the build tree too (a clone under /root, which is 0700): its shared objects are
+# copied beside the binary, or qemu-user would look in the host's /lib.
 webnet_wrapper() {
-  local bin=$webdir/www/cgi-bin
-  mkdir -p "$bin"
+  local bin=$webdir/www/cgi-bin run=("${emulator[@]}") i
+  mkdir -p "$bin" "$webdir/root"
   cp "$CLIENTMAC" "$webdir/clientmac"
-  cgiscript "$bin/mac.cgi" "exec ${emulator[*]} $webdir/clientmac"
+  for i in "${!run[@]}"; do
+    [ "${run[i]}" = -L ] && [ $((i + 1)) -lt ${#run[@]} ] || continue
+    (cd "${run[i + 1]}" && find . -name '*.so*' \( -type f -o -type l \) \
+      -exec cp -a --parents -t "$webdir/root" {} +) ||
+      die "cannot copy the emulator's root ${run[i + 1]}"
+    run[i + 1]=$webdir/root
+  done
+  cgiscript "$bin/mac.cgi" "exec ${run[*]} $webdir/clientmac"
   # What the server puts in REMOTE_ADDR, and whom it runs CGI programs as, so that a
   # test can show what it exercised.
   cgiscript "$bin/addr.cgi" 'printf %s "$REMOTE_ADDR"'
