@@ -13,6 +13,13 @@ if [ "$(id -u)" -eq 0 ] && [ -z "${CLIENTMAC_PRIVATE:-}" ]; then
 fi
 : "${CLIENTMAC:?CLIENTMAC must name the binary under test}"
 read -r -a emulator <<<"${CLIENTMAC_EMULATOR:-}"
+# A test that runs the program skips where its emulator is not installed; one that only
+# reads the binary (size, box) says so with CLIENTMAC_READS_ONLY=1.
+if [ ${#emulator[@]} -gt 0 ] && [ -z "${CLIENTMAC_READS_ONLY:-}" ] &&
+  ! command -v "${emulator[0]}" >/dev/null; then
+  echo "SKIPPED: ${emulator[0]} is not installed (apt-get install qemu-user-static)"
+  exit 77
+fi
 clientmac=("${emulator[@]}" "$CLIENTMAC")
 echo "running: ${clientmac[*]}"
 testdir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

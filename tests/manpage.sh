@@ -2,6 +2,7 @@
 # The manual page must render without a single complaint from mandoc or groff.
 # Usage: manpage.sh PAGE
 
+export CLIENTMAC_READS_ONLY=1 # the page is read; the binary is not run
 . "$(dirname "$0")/lib.sh"
 command -v mandoc >/dev/null && command -v groff >/dev/null ||
   skip "mandoc and groff are needed to check the manual page"
