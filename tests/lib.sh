@@ -101,11 +101,11 @@ make_netns() {
   done
 }
 
-# cgiscript FILE COMMANDS: a CGI program as a router installs one: the header, then
-# COMMANDS, which write the body.
+# cgiscript FILE COMMANDS: a CGI program as a router installs one: the README's header,
+# which no cache may keep, then COMMANDS, which write the body.
 cgiscript() {
-  printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\n\\r\\n'"'"'\n%s\n' "$2" >"$1" &&
-    chmod 755 "$1"
+  printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\nCache-Control: no-store\\r\\n\\r\\n'"'"'\n%s\n' \
+    "$2" >"$1" && chmod 755 "$1"
 }
 
 # check NAME CLIENT WANTOUT: one lookup in the namespace (TABLE= and FAULT= as lookup

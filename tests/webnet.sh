@@ -193,10 +193,17 @@ webnet_url() {
 }
 
 # webnet_get CLIENT [SCRIPT [4|6|ll]]: the body of one request from that client for
-# mac.cgi or SCRIPT, over IPv4, IPv6 or IPv6 link-local; fails on no answer.
+# mac.cgi or SCRIPT, over IPv4, IPv6 or IPv6 link-local; fails on no answer. The reply's
+# header is kept for webnet_header.
 webnet_get() {
-  ip netns exec "$clins" curl -sS --fail --max-time 10 --interface "$1" \
+  rm -f "$webdir/header"
+  ip netns exec "$clins" curl -sS --fail --max-time 10 --interface "$1" -D "$webdir/header" \
     "$(webnet_url "${2:-mac.cgi}" "${3:-4}" "$1")"
+}
+
+# webnet_header NAME: the value of the header field NAME in the last reply webnet_get had.
+webnet_header() {
+  tr -d '\r' <"$webdir/header" 2>/dev/null | sed -n "s/^$1: *//Ip"
 }
 
 # Waits until the server answers, for at most ten seconds.
