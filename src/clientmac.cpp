@@ -451,8 +451,9 @@ template <typename Visit>
 }
 
 // Whether an error answers a neighbour get (always on a known interface) with "no such
-// entry": the kernel's own table holds none, so neither do the tables it shows. Older kernels, and
-// qemu-user, refuse the question instead (EOPNOTSUPP, EINVAL), and say nothing of the entry.
+// entry": the kernel's own table holds none, so neither do the tables it shows. Older
+// kernels, and qemu-user, refuse the question instead (EOPNOTSUPP, EINVAL), and say
+// nothing of the entry.
 [[nodiscard]] bool isnoentry(const char *body, size_t length) {
   nlmsgerr error;
   if (length < sizeof error)
