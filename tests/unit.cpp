@@ -1,0 +1,827 @@
+// The lookup's rules, one case a line, on the program's own functions: the client text,
+// the scan of the ARP table, and the parser of the kernel's answers, on tables and
+// datagrams made here. It needs nothing but the compiler: no privilege, no namespace, no
+// kernel table. Only the sender check asks for two netlink sockets of its own, and says
+// SKIPPED where there are none. Each failing case prints one line; the last line counts.
+
+#define CLIENTMAC_NO_MAIN
+#include "../src/clientmac.cpp"
+
+#include <cerrno>
+#include <cstddef>
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+// Records one case of group: held, or failed with what came and what was wanted.
+void judge(const char *group, const char *name, bool held, std::string_view got,
+           std::string_view want) {
+  if (held) {
+    ++passed;
+    return;
+  }
+  ++failed;
+  printf("FAIL %s: %s: got '%.*s', want '%.*s'\n", group, name, static_cast<int>(got.size()),
+         got.data(), static_cast<int>(want.size()), want.data());
+}
+
+// ---- The client text ----
+
+// Whitespace around the client is set aside; a list names no single client.
+struct trimcase {
+  const char *name, *client;
+  bool single;
+  const char *text;
+} const trimcases[] = {
+    {"bare address", "192.0.2.10", true, "192.0.2.10"},
+    {"spaces around", "  192.0.2.10  ", true, "192.0.2.10"},
+    {"tab and newline around", "\t192.0.2.10\n", true, "192.0.2.10"},
+    {"carriage return after", "2001:db8::22\r\n", true, "2001:db8::22"},
+    {"vertical tab and form feed", "\v\f192.0.2.10", true, "192.0.2.10"},
+    {"empty", "", true, ""},
+    {"blanks only", "   ", true, ""},
+    {"two addresses", "192.0.2.10 192.0.2.11", false, ""},
+    {"forwarded-for list", "192.0.2.10, 203.0.113.200", false, ""},
+    {"joined by a comma", "192.0.2.10,192.0.2.11", false, ""},
+    {"trailing comma", "192.0.2.10,", false, ""},
+    {"words after a newline", "192.0.2.10\nx", false, ""},
+};
+
+void trimrules() {
+  for (const trimcase &c : trimcases) {
+    std::string_view text;
+    const bool single = trimclient(c.client, text);
+    judge("trim", c.name, single == c.single && (!single || text == c.text),
+          single ? text : "a list", c.single ? c.text : "a list");
+  }
+}
+
+constexpr std::string_view kindname(clientkind kind) {
+  return kind == clientkind::ipv4   ? "ipv4"
+         : kind == clientkind::ipv6 ? "ipv6"
+         : kind == clientkind::text ? "text"
+                                    : "unknownzone";
+}
+
+// What a client text asks for: its family, its address (IPv4-mapped ones stand for their
+// IPv4 address), and the interface a zone names, by name or else by number.
+struct classifycase {
+  const char *name, *client;
+  clientkind kind;
+  const char *address; // as inet_pton reads it, for ipv4 and ipv6
+  unsigned ifindex;
+} const classifycases[] = {
+    // A dotted quad, and every form of an IPv4-mapped one.
+    {"dotted quad", "192.0.2.10", clientkind::ipv4, "192.0.2.10", 0},
+    {"mapped", "::ffff:192.0.2.10", clientkind::ipv4, "192.0.2.10", 0},
+    {"mapped, bracketed", "[::ffff:192.0.2.10]", clientkind::ipv4, "192.0.2.10", 0},
+    {"mapped, upper case", "::FFFF:192.0.2.10", clientkind::ipv4, "192.0.2.10", 0},
+    {"mapped, in hex", "::ffff:c000:20a", clientkind::ipv4, "192.0.2.10", 0},
+    {"mapped, uncompressed", "0:0:0:0:0:ffff:c000:20a", clientkind::ipv4, "192.0.2.10", 0},
+    // IPv6, with brackets and a zone set aside.
+    {"IPv6", "2001:db8::22", clientkind::ipv6, "2001:db8::22", 0},
+    {"IPv6, bracketed", "[2001:db8::22]", clientkind::ipv6, "2001:db8::22", 0},
+    {"IPv6, uncompressed", "2001:DB8:0:0:0:0:0:22", clientkind::ipv6, "2001:db8::22", 0},
+    {"zone by name", "fe80::22%lo", clientkind::ipv6, "fe80::22", 1},
+    {"zone by number", "fe80::22%1", clientkind::ipv6, "fe80::22", 1},
+    {"zone, bracketed", "[fe80::22%lo]", clientkind::ipv6, "fe80::22", 1},
+    // A zone that names no interface names no client.
+    {"zone of no interface", "fe80::22%clientmac-none", clientkind::unknownzone, "fe80::22", 0},
+    {"empty zone", "fe80::22%", clientkind::unknownzone, "fe80::22", 0},
+    {"zone too long for a name", "fe80::22%0123456789abcdefgh", clientkind::unknownzone, "fe80::22",
+     0},
+    // Anything else is text.
+    {"address with a port", "192.0.2.10:8080", clientkind::text, nullptr, 0},
+    {"prefix length", "192.0.2.10/32", clientkind::text, nullptr, 0},
+    {"three parts", "192.0.2", clientkind::text, nullptr, 0},
+    {"octet too large", "192.0.2.256", clientkind::text, nullptr, 0},
+    {"open bracket only", "[2001:db8::22", clientkind::text, nullptr, 0},
+    {"word", "localhost", clientkind::text, nullptr, 0},
+    {"empty", "", clientkind::text, nullptr, 0},
+    {"nine groups", "2001:0db8:0000:0000:0000:0000:0000:0022:0000", clientkind::text, nullptr, 0},
+};
+
+void classifyrules() {
+  for (const classifycase &c : classifycases) {
+    neighbourquery query = {};
+    const clientkind kind = classify(c.client, query);
+    bool held = kind == c.kind;
+    if (held && c.address != nullptr) {
+      const int family = c.kind == clientkind::ipv4 ? AF_INET : AF_INET6;
+      unsigned char want[16] = {};
+      held = inet_pton(family, c.address, want) == 1 && query.family == family &&
+             memcmp(query.address, want, family == AF_INET ? 4 : 16) == 0 &&
+             query.ifindex == c.ifindex;
+    }
+    judge("classify", c.name, held, kindname(kind), kindname(c.kind));
+  }
+}
+
+// A table's address stands within the client as a whole address: the character before it
+// and the one after it, where there are any, are neither a digit, a letter nor a dot.
+struct containscase {
+  const char *name, *client, *address;
+  bool contains;
+} const containscases[] = {
+    {"the same", "192.0.2.20", "192.0.2.20", true},
+    {"prefix of the client", "192.0.2.20", "192.0.2.2", false},
+    {"client is a prefix", "192.0.2.2", "192.0.2.20", false},
+    {"digit before", "1192.0.2.20", "192.0.2.20", false},
+    {"letter before", "a192.0.2.20", "192.0.2.20", false},
+    {"upper-case letter after", "192.0.2.20Z", "192.0.2.20", false},
+    {"dot after", "192.0.2.20.5", "192.0.2.20", false},
+    {"dot before", "5.192.0.2.20", "192.0.2.20", false},
+    {"after a mapped prefix", "::ffff:192.0.2.20", "192.0.2.20", true},
+    {"in brackets", "[::ffff:192.0.2.20]", "192.0.2.20", true},
+    {"before a port", "192.0.2.20:8080", "192.0.2.20", true},
+    {"before a zone", "192.0.2.20%lan0", "192.0.2.20", true},
+    {"whole after a piece", "192.0.2.201;192.0.2.20", "192.0.2.20", true},
+    {"pieces only", "192.0.2.201;192.0.2.202", "192.0.2.20", false},
+    {"empty client", "", "192.0.2.20", false},
+};
+
+void containsrules() {
+  for (const containscase &c : containscases) {
+    const bool contains = containsaddress(c.client, c.address);
+    judge("whole address", c.name, contains == c.contains, contains ? "match" : "no match",
+          c.contains ? "match" : "no match");
+  }
+}
+
+// ---- The ARP table ----
+
+// A table holds a column number between two "\1" where spaces pad its line up to that
+// column, so that a line longer than one read is exact.
+#define COLUMN(n) "\1" #n "\1"
+
+// The table as the program reads one: from a FILE *. uClibc-ng, as built for firmware
+// here, has no fmemopen; a temporary file stands in there.
+FILE *opentable(const char *text, char (&buffer)[1024]) {
+  size_t length = 0, column = 0;
+  for (const char *in = text; *in != '\0' && length < sizeof buffer - 1;) {
+    if (*in == '\1') {
+      char *next;
+      const unsigned long to = strtoul(in + 1, &next, 10);
+      in = next + 1;
+      for (; column < to && length < sizeof buffer - 1; ++column)
+        buffer[length++] = ' ';
+      continue;
+    }
+    column = *in == '\n' ? 0 : column + 1;
+    buffer[length++] = *in++;
+  }
+  buffer[length] = '\0';
+#ifdef __UCLIBC__
+  FILE *table = tmpfile();
+  if (table != nullptr && (fputs(buffer, table) < 0 || fseek(table, 0, SEEK_SET) != 0)) {
+    fclose(table);
+    table = nullptr;
+  }
+  return table;
+#else
+  return fmemopen(buffer, length, "r");
+#endif
+}
+
+#define HEADER "IP address       HW type     Flags       HW address            Mask     Device\n"
+
+// Each case: a table, the client's dotted form (or its text), the device the route names
+// ("" when none is known), and the hardware address the scan gives ("" for none).
+struct tablecase {
+  const char *name, *table, *client, *device, *hwaddress;
+} const tablecases[] = {
+    // A complete entry's hardware address, exactly as listed.
+    {"listed", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\n", "192.0.2.20", "",
+     "02:00:00:00:00:20"},
+    {"upper-case hex as listed", HEADER "192.0.2.20 0x1 0x2 02:AB:CD:EF:00:20 * eth0\n",
+     "192.0.2.20", "", "02:AB:CD:EF:00:20"},
+    {"not listed", HEADER "192.0.2.21 0x1 0x2 02:00:00:00:00:21 * eth0\n", "192.0.2.20", "", ""},
+    {"header only", HEADER, "192.0.2.20", "", ""},
+    {"the titles are no entry", HEADER, "IP", "", ""},
+    {"text holding the address", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\n",
+     "[192.0.2.20]:80", "", "02:00:00:00:00:20"},
+    {"a longer address's piece", HEADER "192.0.2.2 0x1 0x2 02:00:00:00:00:02 * eth0\n",
+     "192.0.2.20", "", ""},
+    // The first line that matches wins; later lines are not read.
+    {"first of two",
+     HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:01 * eth0\n"
+            "192.0.2.20 0x1 0x2 02:00:00:00:00:02 * eth1\n",
+     "192.0.2.20", "", "02:00:00:00:00:01"},
+    {"past a piece of it",
+     HEADER "192.0.2.2 0x1 0x2 02:00:00:00:00:02 * eth0\n"
+            "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\n",
+     "192.0.2.20", "", "02:00:00:00:00:20"},
+    // Flags: only an entry with the complete bit (0x2) holds its neighbour's address.
+    {"flags 0x0, incomplete", HEADER "192.0.2.20 0x1 0x0 02:00:00:00:00:20 * eth0\n", "192.0.2.20",
+     "", ""},
+    {"flags 0x4, permanent only", HEADER "192.0.2.20 0x1 0x4 02:00:00:00:00:20 * eth0\n",
+     "192.0.2.20", "", ""},
+    {"flags 0xc", HEADER "192.0.2.20 0x1 0xc 02:00:00:00:00:20 * eth0\n", "192.0.2.20", "", ""},
+    {"flags 0x6", HEADER "192.0.2.20 0x1 0x6 02:00:00:00:00:20 * eth0\n", "192.0.2.20", "",
+     "02:00:00:00:00:20"},
+    {"flags 0xA", HEADER "192.0.2.20 0x1 0xA 02:00:00:00:00:20 * eth0\n", "192.0.2.20", "",
+     "02:00:00:00:00:20"},
+    {"flags 0x12", HEADER "192.0.2.20 0x1 0x12 02:00:00:00:00:20 * eth0\n", "192.0.2.20", "",
+     "02:00:00:00:00:20"},
+    {"flags not in hex", HEADER "192.0.2.20 0x1 2 02:00:00:00:00:20 * eth0\n", "192.0.2.20", "",
+     ""},
+    {"flags 0x alone", HEADER "192.0.2.20 0x1 0x 02:00:00:00:00:20 * eth0\n", "192.0.2.20", "", ""},
+    {"incomplete, then complete",
+     HEADER "192.0.2.20 0x1 0x0 00:00:00:00:00:00 * eth0\n"
+            "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\n",
+     "192.0.2.20", "", "02:00:00:00:00:20"},
+    // The device: once the route names one, only its lines count, compared whole.
+    {"on the route's device", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\n", "192.0.2.20",
+     "eth0", "02:00:00:00:00:20"},
+    {"on another device", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth1\n", "192.0.2.20",
+     "eth0", ""},
+    {"the route's device second",
+     HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:01 * eth1\n"
+            "192.0.2.20 0x1 0x2 02:00:00:00:00:02 * eth0\n",
+     "192.0.2.20", "eth0", "02:00:00:00:00:02"},
+    {"a longer device name", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0.1\n", "192.0.2.20",
+     "eth0", ""},
+    {"a shorter device name", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth\n", "192.0.2.20",
+     "eth0", ""},
+    {"no device field", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 *\n", "192.0.2.20", "eth0",
+     ""},
+    {"no device field, none asked", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20\n", "192.0.2.20",
+     "", "02:00:00:00:00:20"},
+    // Fields: any whitespace between them; fewer than four make no entry.
+    {"tabs and blanks", HEADER "  192.0.2.20\t0x1 \t 0x2\t02:00:00:00:00:20\t*\teth0\n",
+     "192.0.2.20", "eth0", "02:00:00:00:00:20"},
+    {"CRLF line end", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\r\n", "192.0.2.20",
+     "eth0", "02:00:00:00:00:20"},
+    {"no final newline", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0", "192.0.2.20", "eth0",
+     "02:00:00:00:00:20"},
+    {"three fields", HEADER "192.0.2.20 0x1 0x2\n", "192.0.2.20", "", ""},
+    {"two fields", HEADER "192.0.2.20 0x1\n", "192.0.2.20", "", ""},
+    {"address alone", HEADER "192.0.2.20\n", "192.0.2.20", "", ""},
+    {"blank line", HEADER "\n\n192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\n", "192.0.2.20", "",
+     "02:00:00:00:00:20"},
+    {"32-character address",
+     HEADER "192.0.2.200000000000000000000001 0x1 0x2 "
+            "02:00:00:00:00:20 * eth0\n",
+     "192.0.2.200000000000000000000001", "", ""},
+    {"31-character address",
+     HEADER "192.0.2.20000000000000000000001 0x1 0x2 "
+            "02:00:00:00:00:20 * eth0\n",
+     "192.0.2.20000000000000000000001", "", "02:00:00:00:00:20"},
+    // Hardware addresses: hex pairs joined by colons, at most 31 characters.
+    {"one pair", HEADER "192.0.2.20 0x1 0x2 02 * eth0\n", "192.0.2.20", "", "02"},
+    {"ten pairs, 29 characters", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:00:00:00:00:20 * eth0\n",
+     "192.0.2.20", "", "02:00:00:00:00:00:00:00:00:20"},
+    {"eleven pairs, 32 characters",
+     HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:00:00:00:00:00:20 * eth0\n", "192.0.2.20", "", ""},
+    {"dashes", HEADER "192.0.2.20 0x1 0x2 02-00-00-00-00-20 * eth0\n", "192.0.2.20", "", ""},
+    {"three digits in a byte", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:020 * eth0\n",
+     "192.0.2.20", "", ""},
+    {"one digit in a byte", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:2 * eth0\n", "192.0.2.20", "",
+     ""},
+    {"not a hex digit", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:2g * eth0\n", "192.0.2.20", "",
+     ""},
+    {"trailing colon", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20: * eth0\n", "192.0.2.20", "",
+     ""},
+    {"a word", HEADER "192.0.2.20 0x1 0x2 type * eth0\n", "192.0.2.20", "", ""},
+    // A line longer than one read (255 characters) is judged by its head; its rest
+    // belongs to it and is never an entry of its own, and no field cut by the read is
+    // an answer.
+    {"head of a long line",
+     HEADER "192.0.2.70 0x1 0x2 02:00:00:00:00:70 * eth0" COLUMN(
+         255) "192.0.2.71 0x1 0x2 02:00:00:00:00:99 * eth0\n",
+     "192.0.2.70", "eth0", "02:00:00:00:00:70"},
+    {"tail of a long line",
+     HEADER "192.0.2.70 0x1 0x2 02:00:00:00:00:70 * eth0" COLUMN(
+         255) "192.0.2.71 0x1 0x2 02:00:00:00:00:99 * eth0\n"
+              "192.0.2.71 0x1 0x2 02:00:00:00:00:71 * eth0\n",
+     "192.0.2.71", "", "02:00:00:00:00:71"},
+    {"hw address past the read",
+     HEADER COLUMN(222) "192.0.2.72 0x1 0x2 02:00:00:00:00:98 * eth0\n"
+                        "192.0.2.72 0x1 0x2 02:00:00:00:00:72 * eth0\n",
+     "192.0.2.72", "", "02:00:00:00:00:72"},
+    {"hw address up to the read",
+     HEADER COLUMN(219) "192.0.2.73 0x1 0x2 02:00:00:00:00:97 * eth0\n"
+                        "192.0.2.73 0x1 0x2 02:00:00:00:00:73 * eth0\n",
+     "192.0.2.73", "", "02:00:00:00:00:73"},
+    {"device up to the read",
+     HEADER COLUMN(212) "192.0.2.74 0x1 0x2 02:00:00:00:00:96 * eth0"
+                        "x\n"
+                        "192.0.2.74 0x1 0x2 02:00:00:00:00:74 * eth0\n",
+     "192.0.2.74", "eth0", "02:00:00:00:00:74"},
+    {"255 characters and newline", HEADER COLUMN(219) "192.0.2.75 0x1 0x2 02:00:00:00:00:75\n",
+     "192.0.2.75", "", "02:00:00:00:00:75"},
+    {"line after 255 characters",
+     HEADER COLUMN(219) "192.0.2.75 0x1 0x2 02:00:00:00:00:75\n"
+                        "192.0.2.76 0x1 0x2 02:00:00:00:00:76\n",
+     "192.0.2.76", "", "02:00:00:00:00:76"},
+    {"255 characters at the end", HEADER COLUMN(219) "192.0.2.77 0x1 0x2 02:00:00:00:00:77",
+     "192.0.2.77", "", "02:00:00:00:00:77"},
+};
+
+void tablerules() {
+  for (const tablecase &c : tablecases) {
+    char buffer[1024];
+    FILE *table = opentable(c.table, buffer);
+    if (table == nullptr) {
+      judge("table", c.name, false, "no FILE for the table", c.hwaddress);
+      continue;
+    }
+    char line[linesize];
+    const std::string_view hwaddress = findclient(table, c.client, c.device, line);
+    judge("table", c.name, hwaddress == c.hwaddress, hwaddress, c.hwaddress);
+    fclose(table);
+  }
+}
+
+// ---- The kernel's answers ----
+
+// The request the answers are read for, and an earlier one, whose answer came too late.
+constexpr unsigned asked = 7;
+constexpr unsigned earlier = asked - 1;
+
+// One datagram of answers, built message by message, in a buffer far longer than the
+// datagram, so that a parser that reads past it reads zeros here and no other object.
+struct datagram {
+  alignas(nlmsghdr) char bytes[2 * netlinkbuffersize];
+  size_t length;
+  size_t message;   // where the message being built starts
+  size_t attribute; // where its last attribute starts
+};
+
+void put(datagram &d, const void *data, size_t size) {
+  memcpy(d.bytes + d.length, data, size);
+  d.length += size;
+}
+
+void begin(datagram &d, unsigned short type, unsigned short flags, unsigned sequence) {
+  d.length = NLMSG_ALIGN(d.length);
+  d.message = d.length;
+  nlmsghdr header = {};
+  header.nlmsg_type = type;
+  header.nlmsg_flags = flags;
+  header.nlmsg_seq = sequence;
+  put(d, &header, sizeof header);
+}
+
+void attribute(datagram &d, unsigned short type, const void *payload, size_t size) {
+  d.length = RTA_ALIGN(d.length);
+  d.attribute = d.length;
+  rtattr head = {};
+  head.rta_len = static_cast<unsigned short>(RTA_LENGTH(size));
+  head.rta_type = type;
+  put(d, &head, sizeof head);
+  put(d, payload, size);
+}
+
+void end(datagram &d) {
+  const unsigned length = static_cast<unsigned>(d.length - d.message);
+  memcpy(d.bytes + d.message + offsetof(nlmsghdr, nlmsg_len), &length, sizeof length);
+}
+
+// Damage: the last attribute claims size bytes; the last message claims size bytes.
+void attributelength(datagram &d, unsigned short size) {
+  memcpy(d.bytes + d.attribute + offsetof(rtattr, rta_len), &size, sizeof size);
+}
+
+void messagelength(datagram &d, unsigned size) {
+  memcpy(d.bytes + d.message + offsetof(nlmsghdr, nlmsg_len), &size, sizeof size);
+}
+
+// A route to the IPv4 client: its type, its interface (0 for no RTA_OIF) and, when hop
+// is RTA_GATEWAY or RTA_VIA, a gateway.
+void route(datagram &d, unsigned sequence, unsigned char type, unsigned interface,
+           unsigned short hop = 0) {
+  begin(d, RTM_NEWROUTE, 0, sequence);
+  rtmsg message = {};
+  message.rtm_family = AF_INET;
+  message.rtm_dst_len = 32;
+  message.rtm_type = type;
+  put(d, &message, sizeof message);
+  const unsigned char client[4] = {192, 0, 2, 10};
+  attribute(d, RTA_DST, client, sizeof client);
+  if (interface != 0)
+    attribute(d, RTA_OIF, &interface, sizeof interface);
+  const unsigned char gateway[4] = {192, 0, 2, 1};
+  if (hop == RTA_GATEWAY)
+    attribute(d, RTA_GATEWAY, gateway, sizeof gateway);
+  if (hop == RTA_VIA) {
+    const unsigned char via[2 + 4] = {AF_INET, 0, 192, 0, 2, 1};
+    attribute(d, RTA_VIA, via, sizeof via);
+  }
+  end(d);
+}
+
+// A neighbour entry for address on interface, in state, with a link-layer address of
+// size bytes (none for 0) that ends in the byte mac; flags NLM_F_MULTI for a dump's.
+void neighbour(datagram &d, unsigned sequence, const char *address, int interface,
+               unsigned short state, unsigned char mac, size_t size = 6, unsigned short flags = 0) {
+  begin(d, RTM_NEWNEIGH, flags, sequence);
+  ndmsg message = {};
+  const bool ipv4 = strchr(address, ':') == nullptr;
+  message.ndm_family = ipv4 ? AF_INET : AF_INET6;
+  message.ndm_ifindex = interface;
+  message.ndm_state = state;
+  put(d, &message, sizeof message);
+  unsigned char destination[16];
+  inet_pton(message.ndm_family, address, destination);
+  attribute(d, NDA_DST, destination, ipv4 ? 4 : 16);
+  unsigned char link[40] = {0x02};
+  link[size > 0 ? size - 1 : 0] = mac;
+  if (size > 0)
+    attribute(d, NDA_LLADDR, link, size);
+  end(d);
+}
+
+void dumped(datagram &d, const char *address, int interface, unsigned char mac) {
+  neighbour(d, asked, address, interface, NUD_REACHABLE, mac, 6, NLM_F_MULTI);
+}
+
+void error(datagram &d, unsigned sequence, int code) {
+  begin(d, NLMSG_ERROR, 0, sequence);
+  nlmsgerr message = {};
+  message.error = code;
+  put(d, &message, sizeof message);
+  end(d);
+}
+
+void done(datagram &d, unsigned sequence) {
+  begin(d, NLMSG_DONE, NLM_F_MULTI, sequence);
+  const int status = 0;
+  put(d, &status, sizeof status);
+  end(d);
+}
+
+constexpr std::string_view scanname(netlinkscan scan) {
+  return scan == netlinkscan::found  ? "found"
+         : scan == netlinkscan::none ? "none"
+         : scan == netlinkscan::more ? "more"
+                                     : "ended";
+}
+
+// Each case: the datagram, what the scan makes of it, then the query's interface and
+// link-layer address. With a second datagram (then), the first must ask for more and
+// the second settles the case.
+struct netlinkcase {
+  const char *name;
+  void (*answer)(datagram &);
+  netlinkscan scan;
+  unsigned ifindex;
+  const char *hwaddress;
+  void (*then)(datagram &) = nullptr;
+};
+
+// Runs cases for the client at address, asked on interface (0 for any).
+template <size_t count>
+void netlinkrules(const char *group, const netlinkcase (&cases)[count], const char *address,
+                  unsigned interface) {
+  for (const netlinkcase &c : cases) {
+    neighbourquery query = {};
+    query.family = strchr(address, ':') == nullptr ? AF_INET : AF_INET6;
+    inet_pton(query.family, address, query.address);
+    query.ifindex = interface;
+    static datagram d;
+    d = {};
+    c.answer(d);
+    netlinkscan scan = scanmessages(d.bytes, d.length, asked, query);
+    if (c.then != nullptr && scan == netlinkscan::more) {
+      d = {};
+      c.then(d);
+      scan = scanmessages(d.bytes, d.length, asked, query);
+    }
+    char got[64 + hwtextsize];
+    snprintf(got, sizeof got, "%.*s, interface %u, '%s'", static_cast<int>(scanname(scan).size()),
+             scanname(scan).data(), query.ifindex, query.hwaddress);
+    char want[64 + hwtextsize];
+    snprintf(want, sizeof want, "%.*s, interface %u, '%s'",
+             static_cast<int>(scanname(c.scan).size()), scanname(c.scan).data(), c.ifindex,
+             c.hwaddress);
+    judge(group, c.name, strcmp(got, want) == 0, got, want);
+  }
+}
+
+// The route: a unicast one names the interface; a gateway stands between, for certain;
+// anything else, or a damaged answer, says nothing.
+const netlinkcase routecases[] = {
+    {"direct route", [](datagram &d) { route(d, asked, RTN_UNICAST, 3); }, netlinkscan::found, 3,
+     ""},
+    {"route through a gateway", [](datagram &d) { route(d, asked, RTN_UNICAST, 3, RTA_GATEWAY); },
+     netlinkscan::none, 0, ""},
+    {"route by RTA_VIA", [](datagram &d) { route(d, asked, RTN_UNICAST, 3, RTA_VIA); },
+     netlinkscan::none, 0, ""},
+    {"no interface", [](datagram &d) { route(d, asked, RTN_UNICAST, 0); }, netlinkscan::ended, 0,
+     ""},
+    {"unreachable", [](datagram &d) { route(d, asked, RTN_UNREACHABLE, 3); }, netlinkscan::ended, 0,
+     ""},
+    {"blackhole", [](datagram &d) { route(d, asked, RTN_BLACKHOLE, 3); }, netlinkscan::ended, 0,
+     ""},
+    {"short RTA_OIF",
+     [](datagram &d) {
+       begin(d, RTM_NEWROUTE, 0, asked);
+       rtmsg message = {};
+       message.rtm_type = RTN_UNICAST;
+       put(d, &message, sizeof message);
+       attribute(d, RTA_OIF, "\3\0", 2);
+       end(d);
+     },
+     netlinkscan::ended, 0, ""},
+    {"body shorter than rtmsg",
+     [](datagram &d) {
+       begin(d, RTM_NEWROUTE, 0, asked);
+       put(d, "\2\0\0", 3);
+       end(d);
+     },
+     netlinkscan::ended, 0, ""},
+};
+
+// A late answer to an earlier request is no answer to this one, whatever it says.
+const netlinkcase sequencecases[] = {
+    {"earlier request's route", [](datagram &d) { route(d, earlier, RTN_UNICAST, 9); },
+     netlinkscan::more, 0, ""},
+    {"earlier request's gateway", [](datagram &d) { route(d, earlier, RTN_UNICAST, 9, RTA_VIA); },
+     netlinkscan::more, 0, ""},
+    {"earlier route, then this one",
+     [](datagram &d) {
+       route(d, earlier, RTN_UNICAST, 9);
+       route(d, asked, RTN_UNICAST, 3);
+     },
+     netlinkscan::found, 3, ""},
+    {"earlier route, then a gateway",
+     [](datagram &d) {
+       route(d, earlier, RTN_UNICAST, 9);
+       route(d, asked, RTN_UNICAST, 3, RTA_GATEWAY);
+     },
+     netlinkscan::none, 0, ""},
+    {"earlier request's error, then the route",
+     [](datagram &d) {
+       error(d, earlier, -ENOENT);
+       route(d, asked, RTN_UNICAST, 3);
+     },
+     netlinkscan::found, 3, ""},
+    {"a later request's route", [](datagram &d) { route(d, asked + 1, RTN_UNICAST, 9); },
+     netlinkscan::more, 0, ""},
+};
+
+// NLMSG_ERROR and NLMSG_DONE end the answer without settling it.
+const netlinkcase errorcases[] = {
+    {"no such entry", [](datagram &d) { error(d, asked, -ENOENT); }, netlinkscan::ended, 0, ""},
+    {"not supported", [](datagram &d) { error(d, asked, -EOPNOTSUPP); }, netlinkscan::ended, 0, ""},
+    {"invalid", [](datagram &d) { error(d, asked, -EINVAL); }, netlinkscan::ended, 0, ""},
+    {"network unreachable", [](datagram &d) { error(d, asked, -ENETUNREACH); }, netlinkscan::ended,
+     0, ""},
+    {"acknowledgement", [](datagram &d) { error(d, asked, 0); }, netlinkscan::ended, 0, ""},
+    {"done", [](datagram &d) { done(d, asked); }, netlinkscan::ended, 0, ""},
+    {"error, then a route",
+     [](datagram &d) {
+       error(d, asked, -EINVAL);
+       route(d, asked, RTN_UNICAST, 3);
+     },
+     netlinkscan::ended, 0, ""},
+    {"an empty datagram", [](datagram &) {}, netlinkscan::more, 0, ""},
+};
+
+// A damaged datagram or attribute makes the message worthless: nothing in it is read.
+const netlinkcase damagecases[] = {
+    {"message longer than the datagram",
+     [](datagram &d) {
+       route(d, asked, RTN_UNICAST, 3);
+       messagelength(d, static_cast<unsigned>(d.length + 4));
+     },
+     netlinkscan::ended, 0, ""},
+    {"message shorter than its header",
+     [](datagram &d) {
+       route(d, asked, RTN_UNICAST, 3);
+       messagelength(d, NLMSG_HDRLEN - 1);
+     },
+     netlinkscan::ended, 0, ""},
+    {"datagram cut in a header",
+     [](datagram &d) {
+       route(d, earlier, RTN_UNICAST, 9);
+       d.length += 8;
+     },
+     netlinkscan::more, 0, ""},
+    {"gateway past the body",
+     [](datagram &d) {
+       route(d, asked, RTN_UNICAST, 3, RTA_GATEWAY);
+       attributelength(d, 64);
+     },
+     netlinkscan::ended, 0, ""},
+    {"interface past the body",
+     [](datagram &d) {
+       route(d, asked, RTN_UNICAST, 3);
+       attributelength(d, 64);
+     },
+     netlinkscan::ended, 0, ""},
+    {"attribute shorter than its header",
+     [](datagram &d) {
+       route(d, asked, RTN_UNICAST, 3);
+       attributelength(d, 3);
+     },
+     netlinkscan::ended, 0, ""},
+    {"attribute cut in its header",
+     [](datagram &d) {
+       begin(d, RTM_NEWROUTE, 0, asked);
+       rtmsg message = {};
+       message.rtm_type = RTN_UNICAST;
+       put(d, &message, sizeof message);
+       const unsigned interface = 3;
+       attribute(d, RTA_OIF, &interface, sizeof interface);
+       put(d, "\x08\0", 2);
+       end(d);
+     },
+     netlinkscan::found, 3, ""},
+};
+
+// The client's entry on the interface asked: its link-layer address, in a state other
+// than NOARP; without one it has none to give; another entry says nothing.
+const netlinkcase neighbourcases[] = {
+    {"reachable", [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_REACHABLE, 0x10); },
+     netlinkscan::found, 3, "02:00:00:00:00:10"},
+    {"stale", [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_STALE, 0x10); },
+     netlinkscan::found, 3, "02:00:00:00:00:10"},
+    {"permanent", [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_PERMANENT, 0x10); },
+     netlinkscan::found, 3, "02:00:00:00:00:10"},
+    {"probing", [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_PROBE, 0x10); },
+     netlinkscan::found, 3, "02:00:00:00:00:10"},
+    {"NOARP, this host's own",
+     [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_NOARP, 0x10); }, netlinkscan::none,
+     3, ""},
+    {"incomplete, no address",
+     [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_INCOMPLETE, 0, 0); },
+     netlinkscan::none, 3, ""},
+    {"failed, no address",
+     [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_FAILED, 0, 0); }, netlinkscan::none,
+     3, ""},
+    {"empty link address",
+     [](datagram &d) {
+       neighbour(d, asked, "192.0.2.10", 3, NUD_REACHABLE, 0, 0);
+       attribute(d, NDA_LLADDR, "", 0);
+       end(d);
+     },
+     netlinkscan::none, 3, ""},
+    {"20-byte link address",
+     [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_REACHABLE, 0x20, 20); },
+     netlinkscan::found, 3, "02:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:20"},
+    {"32-byte link address",
+     [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_REACHABLE, 0x32, 32); },
+     netlinkscan::found, 3,
+     "02:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:"
+     "00:32"},
+    {"33-byte link address",
+     [](datagram &d) { neighbour(d, asked, "192.0.2.10", 3, NUD_REACHABLE, 0x33, 33); },
+     netlinkscan::none, 3, ""},
+    {"another client",
+     [](datagram &d) { neighbour(d, asked, "192.0.2.11", 3, NUD_REACHABLE, 0x11); },
+     netlinkscan::ended, 3, ""},
+    {"another interface",
+     [](datagram &d) { neighbour(d, asked, "192.0.2.10", 4, NUD_REACHABLE, 0x10); },
+     netlinkscan::ended, 3, ""},
+    {"another family",
+     [](datagram &d) { neighbour(d, asked, "::ffff:192.0.2.10", 3, NUD_REACHABLE, 0x10); },
+     netlinkscan::ended, 3, ""},
+    {"no destination",
+     [](datagram &d) {
+       begin(d, RTM_NEWNEIGH, 0, asked);
+       ndmsg message = {};
+       message.ndm_family = AF_INET;
+       message.ndm_ifindex = 3;
+       message.ndm_state = NUD_REACHABLE;
+       put(d, &message, sizeof message);
+       attribute(d, NDA_LLADDR, "\2\0\0\0\0\x10", 6);
+       end(d);
+     },
+     netlinkscan::ended, 3, ""},
+    {"another message type",
+     [](datagram &d) {
+       neighbour(d, asked, "192.0.2.10", 3, NUD_REACHABLE, 0x10);
+       const unsigned short type = RTM_NEWLINK;
+       memcpy(d.bytes + offsetof(nlmsghdr, nlmsg_type), &type, sizeof type);
+     },
+     netlinkscan::ended, 3, ""},
+    {"link address past the body",
+     [](datagram &d) {
+       neighbour(d, asked, "192.0.2.10", 3, NUD_REACHABLE, 0x10);
+       attributelength(d, 64);
+     },
+     netlinkscan::ended, 3, ""},
+};
+
+// The dump of every IPv6 neighbour: the first entry listed for the client wins; the
+// others are passed over, across datagrams, until NLMSG_DONE ends it.
+const netlinkcase dumpcases[] = {
+    {"client listed second",
+     [](datagram &d) {
+       dumped(d, "2001:db8::11", 2, 0x11);
+       dumped(d, "2001:db8::10", 3, 0x10);
+     },
+     netlinkscan::found, 0, "02:00:00:00:00:10"},
+    {"first of two links",
+     [](datagram &d) {
+       dumped(d, "2001:db8::10", 2, 0x02);
+       dumped(d, "2001:db8::10", 3, 0x03);
+     },
+     netlinkscan::found, 0, "02:00:00:00:00:02"},
+    {"others, then done",
+     [](datagram &d) {
+       dumped(d, "2001:db8::11", 2, 0x11);
+       done(d, asked);
+     },
+     netlinkscan::ended, 0, ""},
+    {"others, and more to come", [](datagram &d) { dumped(d, "2001:db8::11", 2, 0x11); },
+     netlinkscan::more, 0, ""},
+    {"in the second datagram", [](datagram &d) { dumped(d, "2001:db8::11", 2, 0x11); },
+     netlinkscan::found, 0, "02:00:00:00:00:10",
+     [](datagram &d) {
+       dumped(d, "2001:db8::12", 2, 0x12);
+       dumped(d, "2001:db8::10", 3, 0x10);
+     }},
+    {"done in the second datagram", [](datagram &d) { dumped(d, "2001:db8::11", 2, 0x11); },
+     netlinkscan::ended, 0, "", [](datagram &d) { done(d, asked); }},
+    {"NOARP, on any link, passed over",
+     [](datagram &d) {
+       neighbour(d, asked, "2001:db8::10", 2, NUD_NOARP, 0x02, 6, NLM_F_MULTI);
+       dumped(d, "2001:db8::10", 3, 0x03);
+     },
+     netlinkscan::found, 0, "02:00:00:00:00:03"},
+    {"no address, on any link, passed over",
+     [](datagram &d) {
+       neighbour(d, asked, "2001:db8::10", 2, NUD_FAILED, 0, 0, NLM_F_MULTI);
+       dumped(d, "2001:db8::10", 3, 0x03);
+     },
+     netlinkscan::found, 0, "02:00:00:00:00:03"},
+    {"an earlier dump's entry",
+     [](datagram &d) {
+       neighbour(d, earlier, "2001:db8::10", 2, NUD_REACHABLE, 0x02, 6, NLM_F_MULTI);
+       done(d, asked);
+     },
+     netlinkscan::ended, 0, ""},
+    {"a get's answer ends it",
+     [](datagram &d) {
+       neighbour(d, asked, "2001:db8::11", 2, NUD_REACHABLE, 0x11);
+       dumped(d, "2001:db8::10", 3, 0x10);
+     },
+     netlinkscan::ended, 0, ""},
+};
+
+// ---- The kernel's socket ----
+
+// Only the kernel (port 0) answers: any process may send to our netlink socket, and what
+// it sends, however well made, is no answer. ask() puts a real question to the kernel,
+// and reads first what another socket of ours sent before it: a route for the client.
+void senderrules() {
+  const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+  const int forger = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+  sockaddr_nl self = {};
+  self.nl_family = AF_NETLINK;
+  socklen_t selflength = sizeof self;
+  static datagram forged;
+  forged = {};
+  // An answer to each of the first requests: ask() numbers them from 1.
+  for (unsigned sequence = 1; sequence <= 64; ++sequence)
+    route(forged, sequence, RTN_UNICAST, 3);
+  const bool ready =
+      sock >= 0 && forger >= 0 &&
+      bind(sock, reinterpret_cast<sockaddr *>(&self), sizeof self) == 0 &&
+      getsockname(sock, reinterpret_cast<sockaddr *>(&self), &selflength) == 0 &&
+      sendto(forger, forged.bytes, forged.length, 0, reinterpret_cast<sockaddr *>(&self),
+             sizeof self) == static_cast<ssize_t>(forged.length);
+  if (!ready) {
+    printf("SKIPPED sender: no two netlink sockets here (%s)\n", strerror(errno));
+  } else {
+    neighbourquery query = {};
+    query.family = AF_INET;
+    inet_pton(AF_INET, "192.0.2.10", query.address);
+    const answer result = ask(sock, RTM_GETROUTE, 0, true, query);
+    judge("sender", "a route from another socket", result == answer::failed && query.ifindex == 0,
+          result == answer::failed ? "failed" : "taken as an answer", "failed");
+    // The same datagram from the kernel would be an answer: the case can fail.
+    neighbourquery control = {};
+    control.family = AF_INET;
+    judge("sender", "the forged route reads as one",
+          scanmessages(forged.bytes, forged.length, 1, control) == netlinkscan::found, "not",
+          "found");
+  }
+  if (sock >= 0)
+    close(sock);
+  if (forger >= 0)
+    close(forger);
+}
+
+} // namespace
+
+int main() {
+  trimrules();
+  classifyrules();
+  containsrules();
+  tablerules();
+  netlinkrules("route", routecases, "192.0.2.10", 0);
+  netlinkrules("sequence", sequencecases, "192.0.2.10", 0);
+  netlinkrules("error", errorcases, "192.0.2.10", 0);
+  netlinkrules("damage", damagecases, "192.0.2.10", 0);
+  netlinkrules("neighbour", neighbourcases, "192.0.2.10", 3);
+  netlinkrules("dump", dumpcases, "2001:db8::10", 0);
+  senderrules();
+  printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 && passed > 0 ? 0 : 1;
+}
