@@ -3,11 +3,14 @@
 // A web server runs this once per request, so it asks the kernel about one client, in
 // fixed buffers, and always answers with exactly one address: the client's, or the zero
 // address when there is none to give. A portal grants access by that address, so every
-// doubt ends in the zero address, never in another machine's. The kernel is asked for the
-// client's entry through rtnetlink; what it cannot answer is looked for in its tables,
-// on the interface the route to the client leaves by: the ARP table under /proc for IPv4
-// clients, the neighbour dump for IPv6 ones.
+// doubt ends in the zero address, never in another machine's. The route to the client
+// vouches for every answer: the kernel is asked for it, and for the client's entry on the
+// interface it leaves by, through rtnetlink; what that cannot answer is looked for in the
+// kernel's tables, on the same interface: the ARP table under /proc for IPv4 clients, the
+// neighbour dump for IPv6 ones. Where rtnetlink is denied, an IPv4 client's route is read
+// from /proc too.
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +30,7 @@ namespace {
 
 constexpr std::string_view zeroaddress = "00:00:00:00:00:00";
 constexpr char arptablepath[] = "/proc/net/arp";
+constexpr char routetablepath[] = "/proc/net/route";
 
 // The parent tells "no client was named" from every other outcome by this status alone.
 constexpr int noclientstatus = 255;
@@ -42,9 +46,8 @@ constexpr size_t maxclient = 255;
 // One read of the table: at most 255 characters of a line.
 constexpr size_t linesize = 256;
 
-// The longest address and hardware address that an entry may hold; a longer field is
-// damage, never an address to compare or to hand out.
-constexpr size_t maxaddress = 31;
+// The longest hardware address that an entry may hold; a longer field is damage, never an
+// address to hand out.
 constexpr size_t maxhwaddress = 31;
 
 // A link-layer address from rtnetlink as text: two digits and a colon per byte.
@@ -61,12 +64,15 @@ constexpr timeval netlinktimeout = {1, 0};
 // The ARP table's flag for an entry that holds the neighbour's address (ATF_COM).
 constexpr unsigned completeflag = 0x2;
 
+// The route table's flag for a route through a gateway (RTF_GATEWAY).
+constexpr unsigned gatewayflag = 0x2;
+
 // What a client address asks for.
 enum class clientkind {
-  ipv4,        // a dotted quad, or an IPv6 address that maps one
+  ipv4,        // a dotted quad, an IPv6 address that maps one, or text that holds one
   ipv6,        // an IPv6 address, on any interface or on the one its zone names
   unknownzone, // an IPv6 address on an interface that does not exist
-  text,        // anything else, which only the ARP table's whole-address match can place
+  noaddress,   // text that holds no single address: none, or a list
 };
 
 // A question to the kernel about one client, and its answer.
@@ -74,6 +80,7 @@ struct neighbourquery {
   unsigned char family;       // AF_INET or AF_INET6
   unsigned char address[16];  // the client's, in network byte order: 4 or 16 bytes
   unsigned ifindex;           // the interface to look on; 0 for any
+  bool everylink;             // a link-local client without a zone: every link must agree
   char hwaddress[hwtextsize]; // the client's link-layer address, once found
 };
 
@@ -100,23 +107,6 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 // Whether c can continue an address, so that a match beside it is only a piece of one.
 [[nodiscard]] constexpr bool isaddresschar(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.';
-}
-
-// Whether address stands within client as a whole address, as in "::ffff:10.0.0.1" or
-// "[::ffff:10.0.0.1]", and not as a piece of another one, as in "10.0.0.12".
-// The search is a loop of our own: string_view's find is a template that a PIE build
-// would export as a dynamic symbol. Callers never pass an empty address.
-[[nodiscard]] bool containsaddress(std::string_view client, std::string_view address) {
-  for (size_t at = 0; at + address.size() <= client.size(); ++at) {
-    if (client[at] != address[0] || memcmp(&client[at], address.data(), address.size()) != 0)
-      continue;
-    const size_t end = at + address.size();
-    const bool cleanstart = at == 0 || !isaddresschar(client[at - 1]);
-    const bool cleanend = end == client.size() || !isaddresschar(client[end]);
-    if (cleanstart && cleanend)
-      return true;
-  }
-  return false;
 }
 
 // Returns the next field at or after cursor and moves cursor past it; empty at the end.
@@ -193,17 +183,19 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   return !nextfield(cursor).empty() && nextfield(cursor) == device && !(cut && *cursor == '\0');
 }
 
-// Scans an open table for the client's entry, on device when one is given; returns its
-// hardware address, which lives in line, or an empty view when the table lists no entry
-// for the client. The rest of a line is scanned only when its address is the client's:
-// most lines are not.
+// Scans an open table for the entry of the client, named by its dotted form as the table
+// lists addresses, on device when one is given; returns its hardware address, which lives
+// in line, or an empty view when the table lists no entry for the client. The rest of a
+// line is scanned only when its address is the client's: most lines are not.
 [[nodiscard]] std::string_view findclient(FILE *table, std::string_view client,
                                           std::string_view device, char (&line)[linesize]) {
   bool cut = false;
   while (readline(table, line, cut)) {
     const char *cursor = line;
     const std::string_view address = nextfield(cursor);
-    if (address.empty() || address.size() > maxaddress || !containsaddress(client, address))
+    // string_view's == is a template that a PIE build would export as a dynamic symbol.
+    if (address.size() != client.size() ||
+        memcmp(address.data(), client.data(), client.size()) != 0)
       continue;
     std::string_view hwaddress;
     if (scanentry(cursor, cut, device, hwaddress))
@@ -253,12 +245,14 @@ void arplookup(std::string_view client, std::string_view device) {
   if (zone.empty() || !copytext(zone, name, sizeof name))
     return 0;
   const unsigned index = if_nametoindex(name);
-  if (index != 0 || zone.size() > 9 ||
-      zone.find_first_not_of("0123456789") != std::string_view::npos)
+  if (index != 0 || zone.size() > 9)
     return index;
   unsigned number = 0;
-  for (const char digit : zone)
+  for (const char digit : zone) {
+    if (digit < '0' || digit > '9')
+      return 0;
     number = number * 10 + static_cast<unsigned>(digit - '0');
+  }
   return number;
 }
 
@@ -273,15 +267,41 @@ void arplookup(std::string_view client, std::string_view device) {
   return client[strspn(client, fieldspaces)] == '\0';
 }
 
+// Reads the one IPv4 address that stands in text as a whole address, with no digit, letter
+// or dot beside it ("[192.0.2.1]:80", "192.0.2.1%lan0"), into the query; noaddress when
+// text holds none, or more than one ("192.0.2.1;192.0.2.2"), which names no single client.
+[[nodiscard]] clientkind findaddress(std::string_view text, neighbourquery &query) {
+  unsigned found = 0;
+  size_t start = 0;
+  for (size_t at = 0; at <= text.size(); ++at) {
+    if (at < text.size() && isaddresschar(text[at]))
+      continue;
+    // A word of address characters ends here: it may be a dotted quad.
+    char word[INET_ADDRSTRLEN];
+    unsigned char address[4];
+    if (copytext({text.data() + start, at - start}, word, sizeof word) &&
+        inet_pton(AF_INET, word, address) == 1) {
+      memcpy(query.address, address, sizeof address);
+      ++found;
+    }
+    start = at + 1;
+  }
+  query.family = AF_INET;
+  return found == 1 ? clientkind::ipv4 : clientkind::noaddress;
+}
+
+// Whether the query's address is an IPv6 link-local one (fe80::/10), which names a
+// client only together with its link.
+[[nodiscard]] bool islinklocal(const neighbourquery &query) {
+  return query.family == AF_INET6 && query.address[0] == 0xfe && (query.address[1] & 0xc0) == 0x80;
+}
+
 // Tells what the client text asks for. For an address, sets the query's family, address
 // and the interface its zone names (0 for any), after setting aside "[...]" and "%zone"
-// from an IPv6 one; an IPv4-mapped address stands for its IPv4 address.
+// from an IPv6 one; an IPv4-mapped address stands for its IPv4 address. Text that is no
+// address may still hold one IPv4 address, which then stands for the client.
 [[nodiscard]] clientkind classify(std::string_view client, neighbourquery &query) {
-  char text[INET6_ADDRSTRLEN];
-  if (copytext(client, text, sizeof text) && inet_pton(AF_INET, text, query.address) == 1) {
-    query.family = AF_INET;
-    return clientkind::ipv4;
-  }
+  const std::string_view whole = client;
   if (client.size() >= 2 && client.front() == '[' && client.back() == ']') {
     client.remove_prefix(1);
     client.remove_suffix(1);
@@ -289,9 +309,11 @@ void arplookup(std::string_view client, std::string_view device) {
   const size_t percent = client.find('%');
   const bool haszone = percent != std::string_view::npos;
   const std::string_view bare(client.data(), haszone ? percent : client.size());
+  char text[INET6_ADDRSTRLEN];
   in6_addr address;
+  // A dotted quad is no IPv6 address: it is the one IPv4 address in its own text.
   if (!copytext(bare, text, sizeof text) || inet_pton(AF_INET6, text, &address) != 1)
-    return clientkind::text;
+    return findaddress(whole, query);
   if (IN6_IS_ADDR_V4MAPPED(&address)) {
     query.family = AF_INET;
     memcpy(query.address, address.s6_addr + 12, 4);
@@ -299,6 +321,8 @@ void arplookup(std::string_view client, std::string_view device) {
   }
   query.family = AF_INET6;
   memcpy(query.address, &address, sizeof address);
+  // A link-local address is on every link at once, and the route cannot tell which.
+  query.everylink = !haszone && islinklocal(query);
   if (!haszone)
     return clientkind::ipv6;
   client.remove_prefix(percent + 1);
@@ -357,8 +381,10 @@ template <typename Visit>
 // Reads the route to the client: found when it leaves by an interface straight to the
 // client, and sets the query's interface to it; none when a gateway stands between, since
 // no neighbour entry then is the client's (any host on a link can plant one under its
-// address); unknown for a route to this host or nowhere. The kernel's layout is read
-// through copies, so that no field is read at an address it is not aligned for.
+// address), when the client is this host, which is no neighbour of its own, or when the
+// route leaves by another interface than the zone names; unknown for a route nowhere. The
+// kernel's layout is read through copies, so that no field is read at an address it is
+// not aligned for.
 [[nodiscard]] answer matchroute(const char *body, size_t length, neighbourquery &query) {
   rtmsg route;
   if (length < NLMSG_ALIGN(sizeof route))
@@ -372,9 +398,11 @@ template <typename Visit>
                                        memcpy(&interface, payload, sizeof interface);
                                      gateway |= type == RTA_GATEWAY || type == RTA_VIA;
                                    });
+  if (whole && route.rtm_type == RTN_LOCAL)
+    return answer::none;
   if (!whole || route.rtm_type != RTN_UNICAST || interface == 0)
     return answer::unknown;
-  if (gateway)
+  if (gateway || (query.ifindex != 0 && interface != query.ifindex))
     return answer::none;
   query.ifindex = interface;
   return answer::found;
@@ -382,7 +410,9 @@ template <typename Visit>
 
 // Reads a neighbour entry: found when it is the client's, on the query's interface (any
 // when 0), with a link-layer address to give, which goes into the query's answer; none
-// when the client's entry on a known interface has no address to give; else unknown.
+// when the client's entry on a known interface has no address to give; else unknown. For
+// a client on every link, the first address is kept and the dump goes on: another
+// address on another link is none, for no single client is named.
 [[nodiscard]] answer matchneighbour(const char *body, size_t length, neighbourquery &query) {
   ndmsg entry;
   if (length < NLMSG_ALIGN(sizeof entry))
@@ -410,9 +440,26 @@ template <typename Visit>
   // On a link without ARP every neighbour carries this host's own device address.
   if (linkaddress == nullptr || entry.ndm_state == NUD_NOARP)
     return query.ifindex != 0 ? answer::none : answer::unknown;
+  char hwaddress[hwtextsize];
   formathwaddress(reinterpret_cast<const unsigned char *>(linkaddress), linkaddresslength,
-                  query.hwaddress);
-  return answer::found;
+                  hwaddress);
+  // Only a client on every link can have an address already: the first one listed.
+  if (query.hwaddress[0] != '\0' && memcmp(hwaddress, query.hwaddress, strlen(hwaddress) + 1) != 0)
+    return answer::none;
+  memcpy(query.hwaddress, hwaddress, sizeof hwaddress);
+  return query.everylink ? answer::unknown : answer::found;
+}
+
+// Whether an error answers a neighbour get (always on a known interface) with "no such
+// entry": the kernel's own table holds none, so neither do the tables it shows. Older
+// kernels, and qemu-user, refuse the question instead (EOPNOTSUPP, EINVAL), and say
+// nothing of the entry.
+[[nodiscard]] bool isnoentry(const char *body, size_t length) {
+  nlmsgerr error;
+  if (length < sizeof error)
+    return false;
+  memcpy(&error, body, sizeof error);
+  return error.error == -ENOENT && error.msg.nlmsg_type == RTM_GETNEIGH;
 }
 
 // Looks through one datagram of the kernel's answer to request number sequence for what
@@ -432,8 +479,11 @@ template <typename Visit>
     // A late answer to an earlier request that timed out is no answer to this one.
     if (header.nlmsg_seq != sequence)
       continue;
-    if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR)
-      return netlinkscan::ended;
+    // The end of a dump settles a client on every link by the one address it listed.
+    if (header.nlmsg_type == NLMSG_DONE)
+      return query.hwaddress[0] != '\0' ? netlinkscan::found : netlinkscan::ended;
+    if (header.nlmsg_type == NLMSG_ERROR)
+      return isnoentry(body, bodylength) ? netlinkscan::none : netlinkscan::ended;
     const answer settled = header.nlmsg_type == RTM_NEWROUTE ? matchroute(body, bodylength, query)
                            : header.nlmsg_type == RTM_NEWNEIGH
                                ? matchneighbour(body, bodylength, query)
@@ -449,11 +499,21 @@ template <typename Visit>
   return netlinkscan::more;
 }
 
-// Asks the kernel one question about the client: the route to it (RTM_GETROUTE), its
-// neighbour entry on the query's interface (RTM_GETNEIGH), or, with NLM_F_DUMP, every
-// IPv6 neighbour. Reads the answer until it settles the query or ends. Without a receive
-// timeout on the socket (timed false) it never waits: the kernel queues its answer to a
-// request before sendto returns, and each next datagram of a dump as one is read.
+// Appends an attribute to the request that header starts, after what the header counts.
+void addattribute(nlmsghdr &header, unsigned short type, const void *payload, size_t size) {
+  char *end = reinterpret_cast<char *>(&header) + header.nlmsg_len;
+  const rtattr attribute = {static_cast<unsigned short>(RTA_LENGTH(size)), type};
+  memcpy(end, &attribute, sizeof attribute);
+  memcpy(end + RTA_LENGTH(0), payload, size);
+  header.nlmsg_len += RTA_SPACE(size);
+}
+
+// Asks the kernel one question about the client: the route to it (RTM_GETROUTE), by the
+// interface a zone names when there is one, its neighbour entry on the query's interface
+// (RTM_GETNEIGH), or, with NLM_F_DUMP, every IPv6 neighbour. Reads the answer until it
+// settles the query or ends. Without a receive timeout on the socket (timed false) it
+// never waits: the kernel queues its answer to a request before sendto returns, and each
+// next datagram of a dump as one is read.
 [[nodiscard]] answer ask(int sock, unsigned short type, unsigned short flags, bool timed,
                          neighbourquery &query) {
   struct {
@@ -462,8 +522,7 @@ template <typename Visit>
       rtmsg route;
       ndmsg neighbour;
     };
-    rtattr destination;
-    unsigned char address[16];
+    char attributes[RTA_SPACE(16) + RTA_SPACE(sizeof query.ifindex)];
   } request = {};
   static_assert(sizeof(rtmsg) == sizeof(ndmsg), "both questions share one layout");
   static unsigned sequence;
@@ -474,6 +533,8 @@ template <typename Visit>
   if (type == RTM_GETROUTE) {
     request.route.rtm_family = query.family;
     request.route.rtm_dst_len = static_cast<unsigned char>(8 * addresslength(query));
+    if (query.ifindex != 0)
+      addattribute(request.header, RTA_OIF, &query.ifindex, sizeof query.ifindex);
   } else {
     request.neighbour.ndm_family = query.family;
     request.neighbour.ndm_ifindex = static_cast<int>(query.ifindex);
@@ -481,12 +542,8 @@ template <typename Visit>
   // The client's address: RTA_DST of a route and NDA_DST of a neighbour are one number.
   static_assert(static_cast<int>(RTA_DST) == static_cast<int>(NDA_DST),
                 "one destination attribute for both questions");
-  if ((flags & NLM_F_DUMP) == 0) {
-    request.destination.rta_type = RTA_DST;
-    request.destination.rta_len = static_cast<unsigned short>(RTA_LENGTH(addresslength(query)));
-    memcpy(request.address, query.address, addresslength(query));
-    request.header.nlmsg_len += RTA_ALIGN(request.destination.rta_len);
-  }
+  if ((flags & NLM_F_DUMP) == 0)
+    addattribute(request.header, RTA_DST, query.address, addresslength(query));
   sockaddr_nl kernel = {};
   kernel.nl_family = AF_NETLINK;
   if (sendto(sock, &request, request.header.nlmsg_len, 0,
@@ -512,40 +569,90 @@ template <typename Visit>
 }
 
 // Finds the client's link-layer address in the kernel's neighbour table, into the query's
-// answer. First the kernel's own lookup: the route to the client, which names the
-// interface (unless a zone did), then the entry on it, which costs the same whatever the
-// table's size and sees the entry as it is now. Then, for IPv6, the dump of every
-// neighbour, on that interface when it is known, where the first entry listed wins.
-[[nodiscard]] answer findneighbour(neighbourquery &query) {
-  const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-  // Where the route could not be learned, the tables could only guess between entries
-  // under the client's address, one of them perhaps planted: no answer is safer.
-  if (sock < 0)
-    return answer::none;
+// answer, asking on sock. First the kernel's own lookup: the route to the client, which
+// names the interface, then the entry on it, which costs the same whatever the table's
+// size and sees the entry as it is now. Then, for IPv6, the dump of every neighbour, on
+// that interface when it is known, where the first entry listed wins. A link-local client
+// without a zone is on whichever link lists it: the dump of every link names it.
+[[nodiscard]] answer findneighbour(int sock, neighbourquery &query) {
   const bool timed =
       setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &netlinktimeout, sizeof netlinktimeout) == 0;
+  if (query.everylink)
+    return ask(sock, RTM_GETNEIGH, NLM_F_DUMP, timed, query);
   // Found, for the route: the interface is known.
-  answer result = query.ifindex != 0 ? answer::found : ask(sock, RTM_GETROUTE, 0, timed, query);
-  if (result == answer::failed)
-    result = answer::none;
-  if (result == answer::found)
+  answer result = ask(sock, RTM_GETROUTE, 0, timed, query);
+  // Where the route could not be learned, the tables could only guess between entries
+  // under the client's address, one of them perhaps planted: no answer is safer. So,
+  // where a zone names an interface that no route to the client leaves by, unless the
+  // address is link-local: the zone alone names its link.
+  if (result == answer::failed ||
+      (result == answer::unknown && query.ifindex != 0 && !islinklocal(query)))
+    return answer::none;
+  if (result == answer::found || (result == answer::unknown && query.ifindex != 0))
     result = ask(sock, RTM_GETNEIGH, 0, timed, query);
   if ((result == answer::unknown || result == answer::failed) && query.family == AF_INET6)
     result = ask(sock, RTM_GETNEIGH, NLM_F_DUMP, timed, query);
-  close(sock);
   return result;
+}
+
+// Reads the route to an IPv4 client from the kernel's main routing table as /proc shows
+// it, for where rtnetlink is denied: the longest prefix that holds the client, and of
+// equals the first listed, which the kernel lists by metric. none when a gateway stands
+// between, or the table cannot be read; otherwise unknown, with device set to the route's
+// interface, or left empty when no route holds the client. The table's numbers are in the
+// kernel's byte order, and so is the client's address read as a number.
+[[nodiscard]] answer readroute(const neighbourquery &query, char (&device)[IF_NAMESIZE]) {
+  FILE *table = fopen(routetablepath, "r");
+  if (table == nullptr)
+    return answer::none;
+  unsigned client;
+  memcpy(&client, query.address, sizeof client);
+  bool routed = false, gateway = false;
+  unsigned bestmask = 0;
+  char line[linesize];
+  bool cut = false;
+  while (readline(table, line, cut)) {
+    // Iface, Destination, Gateway, Flags, RefCnt, Use, Metric, Mask: the title line fails
+    // the numbers.
+    char interface[IF_NAMESIZE];
+    unsigned destination, flags, mask;
+    if (sscanf(line, "%15s %x %*x %x %*s %*s %*s %x", interface, &destination, &flags, &mask) !=
+            4 ||
+        (client & mask) != destination)
+      continue;
+    // A prefix is longer when its mask holds the other's: masks are contiguous.
+    if (routed && (mask == bestmask || (mask & bestmask) != bestmask))
+      continue;
+    routed = true;
+    bestmask = mask;
+    gateway = (flags & gatewayflag) != 0;
+    // A route that reaches no one (unreachable, prohibit, blackhole) has no interface:
+    // "*", which no entry of the ARP table names.
+    memcpy(device, interface, sizeof device);
+  }
+  fclose(table);
+  return routed && gateway ? answer::none : answer::unknown;
 }
 
 // Replies the link-layer address of a client named by its address; an IPv4 client the
 // kernel could not answer for is looked for in the ARP table, by its dotted form, on the
 // route's interface when it is known.
 void neighbourlookup(neighbourquery &query) {
-  const answer result = findneighbour(query);
+  char device[IF_NAMESIZE] = "";
+  answer result = answer::none;
+  const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+  if (sock >= 0) {
+    result = findneighbour(sock, query);
+    close(sock);
+  } else if (query.family == AF_INET) {
+    // A hardened server may deny netlink (seccomp, RestrictAddressFamilies): the route
+    // then comes from /proc. IPv6 has no neighbour table there.
+    result = readroute(query, device);
+  }
   if (result == answer::found) {
     reply(query.hwaddress);
     return;
   }
-  char device[IF_NAMESIZE] = "";
   if (result == answer::none || query.family != AF_INET ||
       (query.ifindex != 0 && if_indextoname(query.ifindex, device) == nullptr)) {
     reply(zeroaddress);
@@ -578,18 +685,11 @@ int main() {
     return 0;
   }
   neighbourquery query = {};
-  switch (classify(text, query)) {
-  case clientkind::text:
-    arplookup(text, {});
-    break;
-  case clientkind::ipv4:
-  case clientkind::ipv6:
+  const clientkind kind = classify(text, query);
+  if (kind == clientkind::ipv4 || kind == clientkind::ipv6)
     neighbourlookup(query);
-    break;
-  case clientkind::unknownzone:
+  else
     reply(zeroaddress);
-    break;
-  }
   return 0;
 }
 #endif

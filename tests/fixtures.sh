@@ -50,6 +50,10 @@ check "IPv4-mapped address"         basic.arp ::ffff:192.168.1.20       00:11:22
 check "bracketed mapped address"    basic.arp '[::ffff:192.168.1.20]'   00:11:22:33:44:55 0
 check "upper-case mapped address"   basic.arp ::FFFF:10.0.0.1           02:00:00:00:00:01 0
 check "address with a port"         basic.arp 10.0.0.1:8080             02:00:00:00:00:01 0
+check "bracketed with a port"       basic.arp '[10.0.0.1]:80'           02:00:00:00:00:01 0
+check "mapped, with a port"         basic.arp '[::ffff:10.0.0.1]:80'    02:00:00:00:00:01 0
+check "address with a zone"         basic.arp 10.0.0.1%eth0             02:00:00:00:00:01 0
+check "address with a prefix"       basic.arp 10.0.0.1/32               02:00:00:00:00:01 0
 check "mapped address in hex"       basic.arp ::ffff:c0a8:114           00:11:22:33:44:55 0
 check "bracketed, in hex"           basic.arp '[::ffff:c0a8:114]'       00:11:22:33:44:55 0
 check "mapped prefix neighbour hex" basic.arp ::ffff:a00:c              02:00:00:00:00:12 0
@@ -62,6 +66,13 @@ check "longer client, no entry"     basic.arp 10.0.0.123                $zero 0
 check "suffix neighbour"            basic.arp 110.0.0.1                 $zero 0
 check "letter before the address"   basic.arp a10.0.0.1                 $zero 0
 check "dot after the address"       basic.arp 10.0.0.1.5                $zero 0
+
+# Text that holds no address, or more than one, names no client, whatever the table lists.
+check "31-character address"        fields.arp 198.51.100.61000000000000000001  $zero 0
+check "32-character address"        fields.arp 198.51.100.620000000000000000002 $zero 0
+check "addresses joined by ;"       basic.arp '10.0.0.1;192.168.1.20'   $zero 0
+check "address and a port of two"   basic.arp '10.0.0.1:192.168.1.20'   $zero 0
+check "no address at all"           basic.arp 'br-lan'                  $zero 0
 
 # The first line that matches wins, whatever its flags, its address replied as listed.
 check "first of two entries"        basic.arp 203.0.113.9               02:00:00:00:71:09 0
@@ -79,8 +90,6 @@ check "later whole entry"           short.arp 198.51.100.51             02:00:00
 check "two fields"                  short.arp 198.51.100.52             $zero 0
 
 # A field too long for its buffer makes its line no entry; the reply is never cut short.
-check "31-character address"        fields.arp 198.51.100.61000000000000000001  02:00:00:00:00:61 0
-check "32-character address"        fields.arp 198.51.100.620000000000000000002 $zero 0
 check "29-character hw address"     fields.arp 198.51.100.63            02:00:00:00:00:63:00:00:00:63 0
 check "32-character hw address"     fields.arp 198.51.100.64            $zero 0
 check "long type and flags"         fields.arp 198.51.100.65            02:00:00:00:00:65 0

@@ -56,9 +56,9 @@ read -r twicedev twicemac < <(ip netns exec "$ns" awk -v a=$twice '$1 == a && ++
 ip -n "$ns" route add "$twice" dev "$twicedev" || die "cannot route to $twice"
 
 # Cases run by lib.sh's check. With the table hidden (TABLE=hidden), only the neighbour
-# get can answer.
+# get can answer; GET=1 marks a case that the get alone settles.
 needsneighbourget() {
-  [ "${TABLE:-}" = hidden ]
+  [ "${TABLE:-}" = hidden ] || [ -n "${GET:-}" ]
 }
 
 # Each client gets its own hardware address, whatever the kernel lists before it.
@@ -76,6 +76,9 @@ check "unlisted longer client"    198.51.100.202            00:00:00:00:00:00
 check "unlisted shorter client"   198.51.100.12             00:00:00:00:00:00
 check "own address"               198.51.100.1              00:00:00:00:00:00
 check "NOARP entry"               198.51.100.66             00:00:00:00:00:00
+# The kernel's "no such entry", and this host's own address, are answers: no table is read.
+TABLE=fifo GET=1 check "unlisted, table never opened" 198.51.100.202 00:00:00:00:00:00
+TABLE=fifo check "own address, table never opened" 198.51.100.1  00:00:00:00:00:00
 
 # The kernel's own lookup answers on the route's interface; the table, where it cannot,
 # counts only entries on that interface too.
@@ -95,6 +98,20 @@ TABLE=fifo check "routed, table never opened" 203.0.113.200 00:00:00:00:00:00
 TABLE=fifo check "a list, table never opened" '198.51.100.2 198.51.100.20' 00:00:00:00:00:00
 check "the gateway itself"        198.51.100.254            02:00:00:00:02:54
 
+# Text that is not one bare address stands for the one IPv4 address in it, which takes
+# the bare address's route: behind the gateway it gets nothing, on the link its own entry.
+check "bracketed, routed"         '[203.0.113.200]'         00:00:00:00:00:00
+check "with a port, routed"       203.0.113.200:8080        00:00:00:00:00:00
+check "with a zone, routed"       203.0.113.200%lan0        00:00:00:00:00:00
+check "with a prefix, routed"     203.0.113.200/32          00:00:00:00:00:00
+check "bracketed, port, routed"   '[203.0.113.200]:80'      00:00:00:00:00:00
+check "two joined by ;"           '198.51.100.20;203.0.113.200' 00:00:00:00:00:00
+check "bracketed, on the link"    '[198.51.100.20]'         02:00:00:00:00:20
+check "with a port, on the link"  198.51.100.20:8080        02:00:00:00:00:20
+check "with a zone, on the link"  198.51.100.20%lan0        02:00:00:00:00:20
+check "with a prefix, on the link" 198.51.100.20/32         02:00:00:00:00:20
+check "bracketed, port, route's interface" '[198.51.100.88]:80' 02:00:00:00:00:88
+
 # An entry the kernel holds no address for gives none, whatever the table still lists.
 check "incomplete, once known"    198.51.100.30             00:00:00:00:00:00
 check "failed, once known"        198.51.100.31             00:00:00:00:00:00
@@ -110,6 +127,18 @@ FAULT=setsockopt:error=ENOPROTOOPT    check "no receive timeout"          "$twic
 FAULT=sendto:error=EINTR:when=1       check "route get fails, routed"     203.0.113.200 00:00:00:00:00:00
 FAULT=recvfrom:error=EAGAIN:when=1    check "route get: timeout"          "$twice"      00:00:00:00:00:00
 FAULT=socket:error=EMFILE             check "no socket, routed"           203.0.113.200 00:00:00:00:00:00
+
+# Where netlink is denied (a hardened server), the route comes from /proc/net/route: its
+# longest prefix binds the table to its interface, and a gateway gives nothing.
+nonetlink=socket:error=EAFNOSUPPORT:when=1
+FAULT=$nonetlink check "no netlink, on the link"            198.51.100.20 02:00:00:00:00:20
+FAULT=$nonetlink check "no netlink, route's interface .88"  198.51.100.88 02:00:00:00:00:88
+FAULT=$nonetlink check "no netlink, host route .99"         203.0.113.99  02:00:00:00:00:99
+FAULT=$nonetlink check "no netlink, host route"             "$twice"      "$twicemac"
+FAULT=$nonetlink check "no netlink, off the route's interface" 198.51.100.77 00:00:00:00:00:00
+FAULT=$nonetlink check "no netlink, routed, planted"        203.0.113.200 00:00:00:00:00:00
+FAULT=$nonetlink check "no netlink, routed, planted elsewhere" 203.0.113.201 00:00:00:00:00:00
+FAULT=$nonetlink check "no netlink, unlisted"               198.51.100.202 00:00:00:00:00:00
 
 # A busy hotspot: while half of the other 4,000 entries go and come back, the client,
 # listed last, is found every time.

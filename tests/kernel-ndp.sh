@@ -45,6 +45,12 @@ neighbour fe80::99          lan0 permanent 02:00:00:00:fe:99
 neighbour fe80::99          "$lanindex" permanent 02:00:00:00:fe:09
 neighbour 2001:db8:1::fe    lan0 permanent 02:00:00:00:00:fe
 neighbour 2001:db8:7::22    lan0 permanent 02:aa:00:00:07:22
+# Link-local clients on one link, or with one address on both.
+neighbour fe80::a1          lan0 permanent 02:00:00:00:a1:01
+neighbour fe80::a2          wan0 permanent 02:00:00:00:a2:02
+neighbour fe80::a3          lan0 permanent 02:00:00:00:a3:03
+neighbour fe80::a3          wan0 permanent 02:00:00:00:a3:03
+neighbour fe80::a4          wan0 incomplete
 # Hundreds of entries make the kernel answer in many datagrams.
 for i in $(seq 1 600); do
   printf 'neigh add 2001:db8:2::%x lladdr 02:00:00:01:%02x:%02x dev wan0 nud permanent\n' \
@@ -93,10 +99,18 @@ FAULT=sendto:error=EINTR:when=2    check "neighbour get: EINTR"    "$twice"     
 FAULT=recvfrom:error=EAGAIN:when=2 check "neighbour get: timeout"  "$twice"       "$twicemac"
 FAULT=setsockopt:error=ENOPROTOOPT check "no receive timeout"      "$twice"       "$twicemac"
 FAULT=recvfrom:error=EAGAIN:when=1 check "route get: timeout"      "$twice"       00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=2 check "no zone, dump cut short"  fe80::a1      00:00:00:00:00:00
+FAULT=socket:error=EAFNOSUPPORT:when=1 check "no netlink"          2001:db8:1::22 00:00:00:00:00:00
 
 # Behind a gateway the client is no neighbour: no entry under its address is its own.
 check "routed, planted on its link" 2001:db8:7::22                         00:00:00:00:00:00
 check "the gateway itself"         2001:db8:1::fe                          02:00:00:00:00:fe
+# A zone names the route's interface, and stands in for no route: behind a gateway, or
+# off the route's interface, the client gets nothing.
+check "zone, routed"               2001:db8:7::22%lan0                     00:00:00:00:00:00
+check "zone, bracketed, routed"    '[2001:db8:7::22%lan0]'                 00:00:00:00:00:00
+check "zone, the route's link"     2001:db8:1::22%lan0                     02:00:00:00:00:22
+check "zone off the route's link"  2001:db8:5::22%lan0                     00:00:00:00:00:00
 
 # A zone, by name or by number, picks the interface; an unknown zone finds nothing. A
 # zone is a name first, as servers write it, and a number only when no name fits.
@@ -109,7 +123,15 @@ check "unknown zone name"          fe80::22%nosuch0                        00:00
 check "unknown zone number"        fe80::22%99999                          00:00:00:00:00:00
 check "zone named by digits"       "fe80::99%$lanindex"                    02:00:00:00:fe:09
 check "empty zone"                 fe80::22%                               00:00:00:00:00:00
-check "no zone, the route's link"  fe80::22                                02:00:00:00:fe:02
+
+# A link-local client without a zone (as nginx and uhttpd hand it over) is on whichever
+# link lists it, whatever link the route names; two addresses on two links name no one.
+check "no zone, listed on lan0"    fe80::a1                                02:00:00:00:a1:01
+check "no zone, listed on wan0"    fe80::a2                                02:00:00:00:a2:02
+check "no zone, one address twice" fe80::a3                                02:00:00:00:a3:03
+check "no zone, two addresses"     fe80::22                                00:00:00:00:00:00
+check "no zone, no address"        fe80::a4                                00:00:00:00:00:00
+check "no zone, unlisted"          fe80::a9                                00:00:00:00:00:00
 
 # The entry the kernel lists last, deep in a dump of many datagrams.
 check "listed last of 600"         "$lastaddress"                          "$lastmac"

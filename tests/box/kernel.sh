@@ -14,6 +14,7 @@ neighbour 2001:db8:1::44    -                 dummy0 incomplete
 neighbour 2001:db8:1::55    -                 dummy0 failed
 neighbour fe80::22          02:00:00:00:fe:01 dummy0 permanent
 neighbour fe80::22          02:00:00:00:fe:02 dummy1 permanent
+neighbour fe80::a2          02:00:00:00:a2:02 dummy1 permanent
 dummy1index=$(cat /sys/class/net/dummy1/ifindex)
 # Routes to the clients through dummy0, so that the kernel's own lookup answers for them.
 ip addr add 198.51.100.1/24 dev dummy0
@@ -30,6 +31,7 @@ checkkernel "IPv4 .200"               198.51.100.200            02:00:00:00:02:0
 checkkernel "IPv4 off the route's link" 198.51.100.25           $zero
 # Behind a gateway the client is no neighbour, whatever is planted under its address.
 checkkernel "IPv4 routed, planted"    203.0.113.200             $zero
+checkkernel "IPv4 routed, with a port" '[203.0.113.200]:80'     $zero
 checkkernel "IPv4 mapped, bracketed"  '[::ffff:198.51.100.20]'  02:00:00:00:00:20
 checkkernel "IPv4 unlisted .202"      198.51.100.202            $zero
 # The kernel's own lookup answers with the ARP table out of sight.
@@ -52,4 +54,7 @@ checkkernel "zone dummy1"             fe80::22%dummy1           02:00:00:00:fe:0
 checkkernel "zone by number"          "fe80::22%$dummy1index"   02:00:00:00:fe:02
 checkkernel "bracketed with zone"     '[fe80::22%dummy0]'       02:00:00:00:fe:01
 checkkernel "unknown zone"            fe80::22%nosuch0          $zero
-checkkernel "no zone, the route's link" fe80::22                02:00:00:00:fe:02
+# Without a zone, a link-local client is on whichever link lists it; two addresses on two
+# links name no one.
+checkkernel "no zone, one link"       fe80::a2                  02:00:00:00:a2:02
+checkkernel "no zone, two addresses"  fe80::22                  $zero

@@ -19,18 +19,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   memcpy(client, bytes, newline);
   client[newline] = '\0';
 
-  // The table is read for text that is no address, and for IPv4 clients by their dotted
-  // form when the kernel cannot answer for them.
+  // The table is read for IPv4 clients, by their dotted form, when the kernel cannot
+  // answer for them; text that holds one IPv4 address stands for it.
   neighbourquery query = {};
   std::string_view text;
   if (!trimclient(client, text))
     return 0;
   const clientkind kind = classify(text, query);
-  if (kind != clientkind::ipv4 && kind != clientkind::text)
+  if (kind != clientkind::ipv4)
     return 0;
   char dotted[INET_ADDRSTRLEN];
-  if (kind == clientkind::ipv4)
-    formatdotted(query.address, dotted);
+  formatdotted(query.address, dotted);
 
   const std::string_view tablebytes = input.substr(newline + 1);
   FILE *table = fmemopen(const_cast<char *>(tablebytes.data()), tablebytes.size(), "r");
@@ -40,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The route's interface, when the kernel named one, binds the scan: here, every other
   // input names eth0.
   const std::string_view device = size % 2 == 0 ? "eth0" : "";
-  const std::string_view hwaddress =
-      findclient(table, kind == clientkind::ipv4 ? dotted : text, device, line);
+  const std::string_view hwaddress = findclient(table, dotted, device, line);
   fclose(table);
 
   // A reply is a whole field of the table, never cut short, and a hardware address.
