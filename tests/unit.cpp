@@ -59,52 +59,93 @@ void trimrules() {
 }
 
 constexpr std::string_view kindname(clientkind kind) {
-  return kind == clientkind::ipv4   ? "ipv4"
-         : kind == clientkind::ipv6 ? "ipv6"
-         : kind == clientkind::text ? "text"
-                                    : "unknownzone";
+  return kind == clientkind::ipv4        ? "ipv4"
+         : kind == clientkind::ipv6      ? "ipv6"
+         : kind == clientkind::noaddress ? "noaddress"
+                                         : "unknownzone";
 }
 
-// What a client text asks for: its family, its address (IPv4-mapped ones stand for their
-// IPv4 address), and the interface a zone names, by name or else by number.
+// Each case: a client text, what it asks for, and for an address, the address (as
+// inet_pton reads it), the interface its zone names, and whether every link must agree.
 struct classifycase {
   const char *name, *client;
   clientkind kind;
-  const char *address; // as inet_pton reads it, for ipv4 and ipv6
+  const char *address;
   unsigned ifindex;
-} const classifycases[] = {
-    // A dotted quad, and every form of an IPv4-mapped one.
-    {"dotted quad", "192.0.2.10", clientkind::ipv4, "192.0.2.10", 0},
-    {"mapped", "::ffff:192.0.2.10", clientkind::ipv4, "192.0.2.10", 0},
-    {"mapped, bracketed", "[::ffff:192.0.2.10]", clientkind::ipv4, "192.0.2.10", 0},
-    {"mapped, upper case", "::FFFF:192.0.2.10", clientkind::ipv4, "192.0.2.10", 0},
-    {"mapped, in hex", "::ffff:c000:20a", clientkind::ipv4, "192.0.2.10", 0},
-    {"mapped, uncompressed", "0:0:0:0:0:ffff:c000:20a", clientkind::ipv4, "192.0.2.10", 0},
-    // IPv6, with brackets and a zone set aside.
-    {"IPv6", "2001:db8::22", clientkind::ipv6, "2001:db8::22", 0},
-    {"IPv6, bracketed", "[2001:db8::22]", clientkind::ipv6, "2001:db8::22", 0},
-    {"IPv6, uncompressed", "2001:DB8:0:0:0:0:0:22", clientkind::ipv6, "2001:db8::22", 0},
-    {"zone by name", "fe80::22%lo", clientkind::ipv6, "fe80::22", 1},
-    {"zone by number", "fe80::22%1", clientkind::ipv6, "fe80::22", 1},
-    {"zone, bracketed", "[fe80::22%lo]", clientkind::ipv6, "fe80::22", 1},
-    // A zone that names no interface names no client.
-    {"zone of no interface", "fe80::22%clientmac-none", clientkind::unknownzone, "fe80::22", 0},
-    {"empty zone", "fe80::22%", clientkind::unknownzone, "fe80::22", 0},
-    {"zone too long for a name", "fe80::22%0123456789abcdefgh", clientkind::unknownzone, "fe80::22",
-     0},
-    // Anything else is text.
-    {"address with a port", "192.0.2.10:8080", clientkind::text, nullptr, 0},
-    {"prefix length", "192.0.2.10/32", clientkind::text, nullptr, 0},
-    {"three parts", "192.0.2", clientkind::text, nullptr, 0},
-    {"octet too large", "192.0.2.256", clientkind::text, nullptr, 0},
-    {"open bracket only", "[2001:db8::22", clientkind::text, nullptr, 0},
-    {"word", "localhost", clientkind::text, nullptr, 0},
-    {"empty", "", clientkind::text, nullptr, 0},
-    {"nine groups", "2001:0db8:0000:0000:0000:0000:0000:0022:0000", clientkind::text, nullptr, 0},
+  bool everylink;
 };
 
-void classifyrules() {
-  for (const classifycase &c : classifycases) {
+// A dotted quad, and every form of an IPv4-mapped address, stand for an IPv4 client.
+const classifycase mappedcases[] = {
+    {"dotted quad", "192.0.2.10", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"mapped", "::ffff:192.0.2.10", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"mapped, bracketed", "[::ffff:192.0.2.10]", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"mapped, upper case", "::FFFF:192.0.2.10", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"mapped, in hex", "::ffff:c000:20a", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"mapped, in hex, bracketed", "[::ffff:c000:20a]", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"mapped, uncompressed", "0:0:0:0:0:ffff:c000:20a", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"mapped, with a zone", "::ffff:192.0.2.10%lo", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"compatible, not mapped", "::192.0.2.10", clientkind::ipv6, "::192.0.2.10", 0, false},
+};
+
+// IPv6: brackets and a zone are set aside, every way of writing an address is one; a
+// link-local address without a zone is on every link.
+const classifycase ipv6cases[] = {
+    {"IPv6", "2001:db8::22", clientkind::ipv6, "2001:db8::22", 0, false},
+    {"bracketed", "[2001:db8::22]", clientkind::ipv6, "2001:db8::22", 0, false},
+    {"uncompressed, upper case", "2001:DB8:0:0:0:0:0:22", clientkind::ipv6, "2001:db8::22", 0,
+     false},
+    {"link-local", "fe80::22", clientkind::ipv6, "fe80::22", 0, true},
+    {"link-local, bracketed", "[fe80::22]", clientkind::ipv6, "fe80::22", 0, true},
+    {"link-local, top of fe80::/10", "febf::22", clientkind::ipv6, "febf::22", 0, true},
+    {"site-local is no link-local", "fec0::22", clientkind::ipv6, "fec0::22", 0, false},
+    {"global with a zone", "2001:db8::22%lo", clientkind::ipv6, "2001:db8::22", 1, false},
+};
+
+// A zone names its interface by name, or else by number; a zone that names no interface
+// names no client.
+const classifycase zonecases[] = {
+    {"by name", "fe80::22%lo", clientkind::ipv6, "fe80::22", 1, false},
+    {"by number", "fe80::22%1", clientkind::ipv6, "fe80::22", 1, false},
+    {"bracketed", "[fe80::22%lo]", clientkind::ipv6, "fe80::22", 1, false},
+    {"of no interface", "fe80::22%clientmac-none", clientkind::unknownzone, nullptr, 0, false},
+    {"empty", "fe80::22%", clientkind::unknownzone, nullptr, 0, false},
+    {"too long for a name", "fe80::22%0123456789abcdefgh", clientkind::unknownzone, nullptr, 0,
+     false},
+    {"digits, then a letter", "fe80::22%1a", clientkind::unknownzone, nullptr, 0, false},
+};
+
+// Text that is no address stands for the one IPv4 address within it as a whole address:
+// the character before and the one after, where there are any, are neither a digit, a
+// letter nor a dot. Text with none, or more than one, names no client.
+const classifycase wholecases[] = {
+    {"with a port", "192.0.2.10:8080", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"bracketed", "[192.0.2.10]", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"bracketed, with a port", "[192.0.2.10]:80", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"mapped, with a port", "[::ffff:192.0.2.10]:80", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"with a zone", "192.0.2.10%lan0", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"with a prefix length", "192.0.2.10/32", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"digit before", "1192.0.2.10", clientkind::noaddress, nullptr, 0, false},
+    {"letter before", "a192.0.2.10", clientkind::noaddress, nullptr, 0, false},
+    {"upper-case letter after", "192.0.2.10Z", clientkind::noaddress, nullptr, 0, false},
+    {"dot after", "192.0.2.10.5", clientkind::noaddress, nullptr, 0, false},
+    {"dot before", "5.192.0.2.10", clientkind::noaddress, nullptr, 0, false},
+    {"joined by ;", "198.51.100.99;192.0.2.50", clientkind::noaddress, nullptr, 0, false},
+    {"address and a port of two", "192.0.2.10:192.0.2.11", clientkind::noaddress, nullptr, 0,
+     false},
+    {"one whole, one a piece", "192.0.2.10;a192.0.2.11", clientkind::ipv4, "192.0.2.10", 0, false},
+    {"three parts", "192.0.2", clientkind::noaddress, nullptr, 0, false},
+    {"octet too large", "192.0.2.256", clientkind::noaddress, nullptr, 0, false},
+    {"open bracket only", "[2001:db8::22", clientkind::noaddress, nullptr, 0, false},
+    {"nine groups", "2001:db8:0:0:0:0:0:22:0", clientkind::noaddress, nullptr, 0, false},
+    {"a word", "localhost", clientkind::noaddress, nullptr, 0, false},
+    {"an interface name", "br-lan", clientkind::noaddress, nullptr, 0, false},
+    {"empty", "", clientkind::noaddress, nullptr, 0, false},
+};
+
+template <size_t count>
+void classifyrules(const char *group, const classifycase (&cases)[count]) {
+  for (const classifycase &c : cases) {
     neighbourquery query = {};
     const clientkind kind = classify(c.client, query);
     bool held = kind == c.kind;
@@ -113,40 +154,17 @@ void classifyrules() {
       unsigned char want[16] = {};
       held = inet_pton(family, c.address, want) == 1 && query.family == family &&
              memcmp(query.address, want, family == AF_INET ? 4 : 16) == 0 &&
-             query.ifindex == c.ifindex;
+             query.ifindex == c.ifindex && query.everylink == c.everylink;
     }
-    judge("classify", c.name, held, kindname(kind), kindname(c.kind));
-  }
-}
-
-// A table's address stands within the client as a whole address: the character before it
-// and the one after it, where there are any, are neither a digit, a letter nor a dot.
-struct containscase {
-  const char *name, *client, *address;
-  bool contains;
-} const containscases[] = {
-    {"the same", "192.0.2.20", "192.0.2.20", true},
-    {"prefix of the client", "192.0.2.20", "192.0.2.2", false},
-    {"client is a prefix", "192.0.2.2", "192.0.2.20", false},
-    {"digit before", "1192.0.2.20", "192.0.2.20", false},
-    {"letter before", "a192.0.2.20", "192.0.2.20", false},
-    {"upper-case letter after", "192.0.2.20Z", "192.0.2.20", false},
-    {"dot after", "192.0.2.20.5", "192.0.2.20", false},
-    {"dot before", "5.192.0.2.20", "192.0.2.20", false},
-    {"after a mapped prefix", "::ffff:192.0.2.20", "192.0.2.20", true},
-    {"in brackets", "[::ffff:192.0.2.20]", "192.0.2.20", true},
-    {"before a port", "192.0.2.20:8080", "192.0.2.20", true},
-    {"before a zone", "192.0.2.20%lan0", "192.0.2.20", true},
-    {"whole after a piece", "192.0.2.201;192.0.2.20", "192.0.2.20", true},
-    {"pieces only", "192.0.2.201;192.0.2.202", "192.0.2.20", false},
-    {"empty client", "", "192.0.2.20", false},
-};
-
-void containsrules() {
-  for (const containscase &c : containscases) {
-    const bool contains = containsaddress(c.client, c.address);
-    judge("whole address", c.name, contains == c.contains, contains ? "match" : "no match",
-          c.contains ? "match" : "no match");
+    char got[128];
+    char address[INET6_ADDRSTRLEN] = "";
+    inet_ntop(query.family == AF_INET ? AF_INET : AF_INET6, query.address, address, sizeof address);
+    snprintf(got, sizeof got, "%s %s, interface %u%s", kindname(kind).data(), address,
+             query.ifindex, query.everylink ? ", every link" : "");
+    char want[128];
+    snprintf(want, sizeof want, "%s %s, interface %u%s", kindname(c.kind).data(),
+             c.address != nullptr ? c.address : "", c.ifindex, c.everylink ? ", every link" : "");
+    judge(group, c.name, held, got, want);
   }
 }
 
@@ -200,9 +218,13 @@ struct tablecase {
     {"not listed", HEADER "192.0.2.21 0x1 0x2 02:00:00:00:00:21 * eth0\n", "192.0.2.20", "", ""},
     {"header only", HEADER, "192.0.2.20", "", ""},
     {"the titles are no entry", HEADER, "IP", "", ""},
-    {"text holding the address", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\n",
-     "[192.0.2.20]:80", "", "02:00:00:00:00:20"},
-    {"a longer address's piece", HEADER "192.0.2.2 0x1 0x2 02:00:00:00:00:02 * eth0\n",
+    {"a piece of the client", HEADER "192.0.2.2 0x1 0x2 02:00:00:00:00:02 * eth0\n", "192.0.2.20",
+     "", ""},
+    {"the client a piece of it", HEADER "192.0.2.200 0x1 0x2 02:00:00:00:00:02 * eth0\n",
+     "192.0.2.20", "", ""},
+    {"the client, then more", HEADER "192.0.2.20.5 0x1 0x2 02:00:00:00:00:02 * eth0\n",
+     "192.0.2.20", "", ""},
+    {"the client after more", HEADER "::ffff:192.0.2.20 0x1 0x2 02:00:00:00:00:02 * eth0\n",
      "192.0.2.20", "", ""},
     // The first line that matches wins; later lines are not read.
     {"first of two",
@@ -261,14 +283,11 @@ struct tablecase {
     {"address alone", HEADER "192.0.2.20\n", "192.0.2.20", "", ""},
     {"blank line", HEADER "\n\n192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\n", "192.0.2.20", "",
      "02:00:00:00:00:20"},
-    {"32-character address",
-     HEADER "192.0.2.200000000000000000000001 0x1 0x2 "
-            "02:00:00:00:00:20 * eth0\n",
-     "192.0.2.200000000000000000000001", "", ""},
-    {"31-character address",
-     HEADER "192.0.2.20000000000000000000001 0x1 0x2 "
-            "02:00:00:00:00:20 * eth0\n",
-     "192.0.2.20000000000000000000001", "", "02:00:00:00:00:20"},
+    {"a long first field",
+     HEADER "192.0.2.20000000000000000000000000000001 0x1 0x2 "
+            "02:00:00:00:00:99 * eth0\n"
+            "192.0.2.20 0x1 0x2 02:00:00:00:00:20 * eth0\n",
+     "192.0.2.20", "", "02:00:00:00:00:20"},
     // Hardware addresses: hex pairs joined by colons, at most 31 characters.
     {"one pair", HEADER "192.0.2.20 0x1 0x2 02 * eth0\n", "192.0.2.20", "", "02"},
     {"ten pairs, 29 characters", HEADER "192.0.2.20 0x1 0x2 02:00:00:00:00:00:00:00:00:20 * eth0\n",
@@ -438,10 +457,13 @@ void dumped(datagram &d, const char *address, int interface, unsigned char mac) 
   neighbour(d, asked, address, interface, NUD_REACHABLE, mac, 6, NLM_F_MULTI);
 }
 
-void error(datagram &d, unsigned sequence, int code) {
+// An error in answer to a request of type request (a neighbour get unless said).
+void error(datagram &d, unsigned sequence, int code, unsigned short request = RTM_GETNEIGH) {
   begin(d, NLMSG_ERROR, 0, sequence);
   nlmsgerr message = {};
   message.error = code;
+  message.msg.nlmsg_type = request;
+  message.msg.nlmsg_seq = sequence;
   put(d, &message, sizeof message);
   end(d);
 }
@@ -481,6 +503,8 @@ void netlinkrules(const char *group, const netlinkcase (&cases)[count], const ch
     query.family = strchr(address, ':') == nullptr ? AF_INET : AF_INET6;
     inet_pton(query.family, address, query.address);
     query.ifindex = interface;
+    // As classify marks one: link-local, and no zone.
+    query.everylink = interface == 0 && islinklocal(query);
     static datagram d;
     d = {};
     c.answer(d);
@@ -510,6 +534,7 @@ const netlinkcase routecases[] = {
      netlinkscan::none, 0, ""},
     {"route by RTA_VIA", [](datagram &d) { route(d, asked, RTN_UNICAST, 3, RTA_VIA); },
      netlinkscan::none, 0, ""},
+    {"to this host", [](datagram &d) { route(d, asked, RTN_LOCAL, 1); }, netlinkscan::none, 0, ""},
     {"no interface", [](datagram &d) { route(d, asked, RTN_UNICAST, 0); }, netlinkscan::ended, 0,
      ""},
     {"unreachable", [](datagram &d) { route(d, asked, RTN_UNREACHABLE, 3); }, netlinkscan::ended, 0,
@@ -533,6 +558,17 @@ const netlinkcase routecases[] = {
        end(d);
      },
      netlinkscan::ended, 0, ""},
+};
+
+// With a zone, the route must leave by the zone's interface: by another, no entry on the
+// zone's link is the client's.
+const netlinkcase zoneroutecases[] = {
+    {"by the zone's interface", [](datagram &d) { route(d, asked, RTN_UNICAST, 3); },
+     netlinkscan::found, 3, ""},
+    {"by another interface", [](datagram &d) { route(d, asked, RTN_UNICAST, 4); },
+     netlinkscan::none, 3, ""},
+    {"through a gateway on it", [](datagram &d) { route(d, asked, RTN_UNICAST, 3, RTA_GATEWAY); },
+     netlinkscan::none, 3, ""},
 };
 
 // A late answer to an earlier request is no answer to this one, whatever it says.
@@ -563,14 +599,25 @@ const netlinkcase sequencecases[] = {
      netlinkscan::more, 0, ""},
 };
 
-// NLMSG_ERROR and NLMSG_DONE end the answer without settling it.
+// The kernel's "no such entry" for a neighbour get is its word: there is none to give.
+// Any other error, and NLMSG_DONE, end the answer without settling it.
 const netlinkcase errorcases[] = {
-    {"no such entry", [](datagram &d) { error(d, asked, -ENOENT); }, netlinkscan::ended, 0, ""},
+    {"no such entry", [](datagram &d) { error(d, asked, -ENOENT); }, netlinkscan::none, 0, ""},
+    {"no such route", [](datagram &d) { error(d, asked, -ENOENT, RTM_GETROUTE); },
+     netlinkscan::ended, 0, ""},
     {"not supported", [](datagram &d) { error(d, asked, -EOPNOTSUPP); }, netlinkscan::ended, 0, ""},
     {"invalid", [](datagram &d) { error(d, asked, -EINVAL); }, netlinkscan::ended, 0, ""},
-    {"network unreachable", [](datagram &d) { error(d, asked, -ENETUNREACH); }, netlinkscan::ended,
-     0, ""},
+    {"network unreachable", [](datagram &d) { error(d, asked, -ENETUNREACH, RTM_GETROUTE); },
+     netlinkscan::ended, 0, ""},
     {"acknowledgement", [](datagram &d) { error(d, asked, 0); }, netlinkscan::ended, 0, ""},
+    {"error cut short",
+     [](datagram &d) {
+       begin(d, NLMSG_ERROR, 0, asked);
+       const int code = -ENOENT;
+       put(d, &code, sizeof code);
+       end(d);
+     },
+     netlinkscan::ended, 0, ""},
     {"done", [](datagram &d) { done(d, asked); }, netlinkscan::ended, 0, ""},
     {"error, then a route",
      [](datagram &d) {
@@ -764,6 +811,69 @@ const netlinkcase dumpcases[] = {
      netlinkscan::ended, 0, ""},
 };
 
+// A link-local client without a zone is on whichever link lists it: the dump of every
+// link must list one address for it, the same on every link that lists it, and end.
+const netlinkcase everylinkcases[] = {
+    {"one link lists it",
+     [](datagram &d) {
+       dumped(d, "fe80::11", 2, 0x11);
+       dumped(d, "fe80::10", 3, 0x10);
+       done(d, asked);
+     },
+     netlinkscan::found, 0, "02:00:00:00:00:10"},
+    {"the same address on two links",
+     [](datagram &d) {
+       dumped(d, "fe80::10", 2, 0x10);
+       dumped(d, "fe80::10", 3, 0x10);
+       done(d, asked);
+     },
+     netlinkscan::found, 0, "02:00:00:00:00:10"},
+    {"two addresses on two links",
+     [](datagram &d) {
+       dumped(d, "fe80::10", 2, 0x02);
+       dumped(d, "fe80::10", 3, 0x03);
+       done(d, asked);
+     },
+     netlinkscan::none, 0, "02:00:00:00:00:02"},
+    {"listed, and more to come", [](datagram &d) { dumped(d, "fe80::10", 2, 0x10); },
+     netlinkscan::more, 0, "02:00:00:00:00:10"},
+    {"listed, then done in the next datagram", [](datagram &d) { dumped(d, "fe80::10", 2, 0x10); },
+     netlinkscan::found, 0, "02:00:00:00:00:10", [](datagram &d) { done(d, asked); }},
+    {"another address in the next datagram", [](datagram &d) { dumped(d, "fe80::10", 2, 0x02); },
+     netlinkscan::none, 0, "02:00:00:00:00:02",
+     [](datagram &d) {
+       dumped(d, "fe80::10", 3, 0x03);
+       done(d, asked);
+     }},
+    {"no link lists it",
+     [](datagram &d) {
+       dumped(d, "fe80::11", 2, 0x11);
+       done(d, asked);
+     },
+     netlinkscan::ended, 0, ""},
+    {"NOARP on one link, passed over",
+     [](datagram &d) {
+       neighbour(d, asked, "fe80::10", 2, NUD_NOARP, 0x02, 6, NLM_F_MULTI);
+       dumped(d, "fe80::10", 3, 0x03);
+       done(d, asked);
+     },
+     netlinkscan::found, 0, "02:00:00:00:00:03"},
+    {"no address on one link, passed over",
+     [](datagram &d) {
+       neighbour(d, asked, "fe80::10", 2, NUD_FAILED, 0, 0, NLM_F_MULTI);
+       dumped(d, "fe80::10", 3, 0x03);
+       done(d, asked);
+     },
+     netlinkscan::found, 0, "02:00:00:00:00:03"},
+    {"an earlier dump's address",
+     [](datagram &d) {
+       neighbour(d, earlier, "fe80::10", 2, NUD_REACHABLE, 0x02, 6, NLM_F_MULTI);
+       dumped(d, "fe80::10", 3, 0x03);
+       done(d, asked);
+     },
+     netlinkscan::found, 0, "02:00:00:00:00:03"},
+};
+
 // ---- The kernel's socket ----
 
 // Only the kernel (port 0) answers: any process may send to our netlink socket, and what
@@ -812,15 +922,19 @@ void senderrules() {
 
 int main() {
   trimrules();
-  classifyrules();
-  containsrules();
+  classifyrules("mapped", mappedcases);
+  classifyrules("IPv6", ipv6cases);
+  classifyrules("zone", zonecases);
+  classifyrules("one address", wholecases);
   tablerules();
   netlinkrules("route", routecases, "192.0.2.10", 0);
+  netlinkrules("route by a zone", zoneroutecases, "192.0.2.10", 3);
   netlinkrules("sequence", sequencecases, "192.0.2.10", 0);
   netlinkrules("error", errorcases, "192.0.2.10", 0);
   netlinkrules("damage", damagecases, "192.0.2.10", 0);
   netlinkrules("neighbour", neighbourcases, "192.0.2.10", 3);
   netlinkrules("dump", dumpcases, "2001:db8::10", 0);
+  netlinkrules("every link", everylinkcases, "fe80::10", 0);
   senderrules();
   printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 && passed > 0 ? 0 : 1;
