@@ -1,8 +1,9 @@
 // The lookup's rules, one case a line, on the program's own functions: the client text,
 // the scan of the ARP table, and the parser of the kernel's answers, on tables and
 // datagrams made here. It needs nothing but the compiler: no privilege, no namespace, no
-// kernel table. Only the sender check asks for two netlink sockets of its own, and says
-// SKIPPED where there are none. Each failing case prints one line; the last line counts.
+// kernel table. Only the sender check needs two netlink sockets of its own (its question
+// goes to the kernel, whose answer is never read), and says SKIPPED where there are none.
+// Each failing case prints one line; the last line counts them all.
 
 #define CLIENTMAC_NO_MAIN
 #include "../src/clientmac.cpp"
@@ -205,8 +206,9 @@ FILE *opentable(const char *text, char (&buffer)[1024]) {
 
 #define HEADER "IP address       HW type     Flags       HW address            Mask     Device\n"
 
-// Each case: a table, the client's dotted form (or its text), the device the route names
-// ("" when none is known), and the hardware address the scan gives ("" for none).
+// Each case: a table, the client's dotted form, as the table lists addresses, the device
+// the route names ("" when none is known), and the hardware address the scan gives ("" for
+// none).
 struct tablecase {
   const char *name, *table, *client, *device, *hwaddress;
 } const tablecases[] = {
