@@ -12,14 +12,8 @@ for tool in dpkg-buildpackage dh lintian man; do
 done
 source=$1
 
-# A clean copy: the files git tracks, or the tree less its build directories.
 tree=$scratch/clientmac-1.0.0
-mkdir "$tree"
-if git -C "$source" rev-parse 2>/dev/null; then
-  (cd "$source" && git ls-files -z | xargs -0 cp --parents -t "$tree")
-else
-  (cd "$source" && tar --exclude='./build*' -cf - .) | tar -xf - -C "$tree"
-fi
+clean_copy "$source" "$tree"
 
 # Which CPU each architecture's program is for, as readelf names it.
 declare -A machine=([amd64]=X86-64 [armhf]=ARM [arm64]=AArch64 [mipsel]=MIPS)

@@ -20,11 +20,26 @@ firmware() {
 }
 
 # floatabi READELF FILE: the float ABI the file's attributes name, as firmware() says it.
+# A file without section headers (OpenWrt's sstrip drops them) shows no attributes: ARM's
+# float ABI is then in the ELF header's flags, and MIPS's in the ABI flags segment, whose
+# eighth byte is fp_abi (3 for soft float, 1, 2 or 4 to 7 for the hard-float ones).
 floatabi() {
-  local attributes
+  local attributes header offset fpabi
   attributes=$("$1" -A "$2")
   case $attributes in
-    *"FP ABI: Soft float"*) echo soft ;;
-    *"FP ABI: Hard float"* | *"Tag_ABI_VFP_args: VFP registers"*) echo hard ;;
+    *"FP ABI: Soft float"*) echo soft; return ;;
+    *"FP ABI: Hard float"* | *"Tag_ABI_VFP_args: VFP registers"*) echo hard; return ;;
+  esac
+  header=$("$1" -h "$2")
+  case $header in
+    *", soft-float ABI"*) echo soft; return ;;
+    *", hard-float ABI"*) echo hard; return ;;
+  esac
+  offset=$("$1" -lW "$2" | awk '$1 == "ABIFLAGS" { print $2 }')
+  [ -n "$offset" ] || return 0
+  fpabi=$(od -An -tu1 -j $((offset + 7)) -N1 "$2" | tr -d ' ')
+  case $fpabi in
+    3) echo soft ;;
+    1 | 2 | 4 | 5 | 6 | 7) echo hard ;;
   esac
 }

@@ -30,6 +30,17 @@ trap 'exit 143' TERM INT HUP
 scratch=$(mktemp -d)
 atexit 'rm -rf "$scratch"'
 
+# clean_copy SOURCE DEST: the tree as a distribution's build starts from it, in DEST: the
+# files git tracks, or the tree less its build directories.
+clean_copy() {
+  mkdir -p "$2" || return
+  if git -C "$1" rev-parse 2>/dev/null; then
+    (cd "$1" && git ls-files -z | xargs -0 cp --parents -t "$2")
+  else
+    (cd "$1" && tar --exclude='./build*' -cf - .) | tar -xf - -C "$2"
+  fi
+}
+
 # Ends the script as skipped (ctest's SKIP_RETURN_CODE), saying why.
 skip() {
   echo "SKIPPED: $*"

@@ -1,0 +1,175 @@
+#!/bin/bash
+# Builds the OpenWrt package in OpenWrt's own machinery, as a user of the SDK at
+# OPENWRT_SDK does (a real OpenWrt SDK, or one assembled from OpenWrt's build files), in a
+# scratch copy of that SDK: the feed by src-link to packaging/openwrt of a clean copy of
+# this tree, then feeds update and install, make defconfig, make package/clientmac/compile.
+# The .ipk is then held to what the firmware needs: its control fields, its one file, the
+# loader, libraries and float ABI that tests/firmware.sh lists, its size after OpenWrt's
+# strip, and what was compiled; an edit is rebuilt; and the program, unpacked with the
+# SDK's libc package into one root, runs the fixture cases under qemu-user. Last, the
+# other kinds of feed: src-git of the whole repository scans, src-cpy stops with a clear
+# error. Environment: OPENWRT_SDK (without it the test is skipped).
+# Usage: openwrt-sdk.sh SOURCEDIR
+
+. "$(dirname "$0")/lib.sh"
+. "$testdir/firmware.sh"
+sdk=${OPENWRT_SDK:-}
+[ -n "$sdk" ] || skip "OPENWRT_SDK names no OpenWrt SDK to build the package in"
+[ -f "$sdk/rules.mk" ] || die "OPENWRT_SDK=$sdk is no OpenWrt SDK: it has no rules.mk at its top"
+for tool in make readelf od tar git; do
+  command -v $tool >/dev/null || skip "$tool is not installed"
+done
+source=$1
+version=$(sed -n 's/^project(clientmac VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")
+
+# The feed is a copy of the tree, so that an edit can be made to it; the SDK is a copy too,
+# so that the user's steps start from the SDK as it was shipped.
+tree=$scratch/clientmac
+clean_copy "$source" "$tree" || die "cannot copy $source"
+work=$scratch/sdk
+cp -a "$sdk" "$work" || die "cannot copy $sdk"
+logs=$scratch/logs
+mkdir "$logs"
+echo "SDK: $sdk (scratch copy: $work)"
+
+# run LOG COMMAND...: one of the user's steps in the scratch SDK, its output in LOG; sets
+# status, and prints how long the step took.
+run() {
+  local log=$logs/$1.log start=$SECONDS
+  shift
+  (cd "$work" && "$@") >"$log" 2>&1
+  status=$?
+  echo "$*: $((SECONDS - start)) s"
+}
+# The scan's error for feed FEED, where the scan of its Makefile failed.
+scanerror() {
+  cat "$work/logs/feeds/$1/clientmac/dump.txt" 2>/dev/null | head -n 3
+}
+# What the compile step LOG compiled, as the CMake build names each object.
+compiled() {
+  grep -oE 'Building (C|CXX) object [^ ]+' "$logs/$1.log" | sed 's/.* object //' | tr '\n' ' '
+}
+program="CMakeFiles/clientmac.dir/src/clientmac.cpp.o "
+
+# The user's steps, each in OpenWrt's own make machinery: the package is scanned, selected
+# by defconfig (as a module: built, not put into the image), and built.
+{ cat "$work/feeds.conf.default" 2>/dev/null
+  echo "src-link clientmac $tree/packaging/openwrt"; } >"$work/feeds.conf"
+run update ./scripts/feeds update clientmac
+judge "feeds update clientmac" status "$status" 0 "scan error" "$(scanerror clientmac)" ""
+run install ./scripts/feeds install clientmac
+judge "feeds install clientmac" status "$status" 0 \
+  linked "$([ -L "$work/package/feeds/clientmac/clientmac" ] && echo yes)" yes
+run defconfig make defconfig
+judge "make defconfig selects it" status "$status" 0 \
+  selected "$(grep '^CONFIG_PACKAGE_clientmac=' "$work/.config")" CONFIG_PACKAGE_clientmac=m
+run compile make package/clientmac/compile V=s
+judge "make package/clientmac/compile" status "$status" 0
+ipk=$(find "$work/bin" -name "clientmac_*.ipk" 2>/dev/null | head -n 1)
+if [ "$status" -ne 0 ] || [ -z "$ipk" ]; then
+  tail -n 20 "$logs/compile.log"
+  judge "a clientmac .ipk is made" ipk "${ipk:+yes}" yes
+  echo "the whole test: $SECONDS s"
+finish
+  exit
+fi
+echo "package: ${ipk#"$work"/}"
+
+# What the SDK builds for, as its .config says.
+config() {
+  sed -n "s/^CONFIG_$1=\"\(.*\)\"/\1/p" "$work/.config"
+}
+arch=$(config ARCH) packagearch=$(config TARGET_ARCH_PACKAGES) libc=$(config LIBC)
+echo "target: $arch ($packagearch), $libc"
+
+# An .ipk is a gzipped tar of control.tar.gz and data.tar.gz.
+unpacked=$scratch/ipk
+mkdir -p "$unpacked/data"
+tar -xzf "$ipk" -O ./control.tar.gz | tar -xzf - -C "$unpacked" ./control &&
+  tar -xzf "$ipk" -O ./data.tar.gz | tar -xzf - -C "$unpacked/data" ||
+  die "cannot unpack $ipk"
+field() {
+  sed -n "s/^$1: //p" "$unpacked/control"
+}
+
+# The control file: CMakeLists.txt's version in OpenWrt's form, the C library its only
+# dependency, the licence, and the SDK's package architecture.
+judge "control: Package"      Package      "$(field Package)"      clientmac
+judge "control: Version"      Version      "$(field Version)"      "$version-r1"
+judge "control: Depends"      Depends      "$(field Depends)"      libc
+judge "control: License"      License      "$(field License)"      MIT
+judge "control: Architecture" Architecture "$(field Architecture)" "$packagearch"
+
+# The package holds the program alone, linked as the firmware's root has its C library,
+# and fits the router's flash as OpenWrt strips it (sstrip drops even the section headers).
+binary=$unpacked/data/usr/bin/clientmac
+files=$(cd "$unpacked/data" && find . ! -type d | sort | tr '\n' ' ')
+judge "holds exactly /usr/bin/clientmac" files "$files" "./usr/bin/clientmac "
+if firmware "$libc" "$arch" && [ -f "$binary" ]; then
+  size=$(stat -c %s "$binary")
+  needs=$(readelf -dW "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+  interpreter=$(readelf -lW "$binary" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
+  echo "size after OpenWrt's strip: $size bytes; loader: $interpreter; needs: $needs"
+  judge "the firmware's loader"    loader      "$interpreter"                     "$loader"
+  judge "only the C library"       needed      "$needs"                           "$needed "
+  judge "the firmware's float ABI" "float ABI" "$(floatabi readelf "$binary")"    "$floatabi"
+  judge "within 10240 bytes"       fits        "$([ "$size" -le 10240 ] && echo yes)" yes
+else
+  judge "a firmware that tests/firmware.sh knows" firmware "$libc/$arch" "a known one"
+fi
+
+# The build compiles the program alone: the suite's directory is not even configured.
+judge "only src/clientmac.cpp compiled" compiled "$(compiled compile)" "$program" \
+  "tests/ configured" "$(grep -c 'Performing Test clientmac_' "$logs/compile.log")" 0
+
+# An edit to the source is compiled again, and nothing is while nothing changed.
+run again make package/clientmac/compile V=s
+judge "unchanged: nothing compiled" status "$status" 0 compiled "$(compiled again)" ""
+printf '// An edit that the package build must see.\n' >>"$tree/src/clientmac.cpp"
+run edited make package/clientmac/compile V=s
+judge "edited: compiled again" status "$status" 0 compiled "$(compiled edited)" "$program"
+
+# The program runs from a root unpacked from its package and the SDK's libc package, as
+# opkg would install them: the fixture cases, under qemu-user.
+root=$scratch/root
+mkdir "$root"
+libcipk=$(find "$work/bin" -name "libc_*.ipk" | head -n 1)
+for package in "$ipk" $libcipk; do
+  tar -xzf "$package" -O ./data.tar.gz | tar -xzf - -C "$root" || die "cannot unpack $package"
+done
+if [ -z "$libcipk" ]; then
+  judge "the SDK's libc package" libc "none" "a libc_*.ipk"
+elif ! command -v "qemu-$arch-static" >/dev/null; then
+  echo "SKIPPED fixture cases: qemu-$arch-static (qemu-user-static) is not installed"
+else
+  start=$SECONDS
+  CLIENTMAC=$root/usr/bin/clientmac CLIENTMAC_EMULATOR="qemu-$arch-static -L $root" \
+    bash "$testdir/fixtures.sh" >"$logs/fixtures.log" 2>&1
+  status=$?
+  echo "fixture cases under qemu-user: $(tail -n 1 "$logs/fixtures.log"), $((SECONDS - start)) s"
+  if [ "$status" -eq 77 ]; then
+    echo "SKIPPED fixture cases: $(sed -n 's/^SKIPPED: //p' "$logs/fixtures.log")"
+  else
+    [ "$status" -eq 0 ] || grep '^FAIL' "$logs/fixtures.log"
+    judge "fixture cases from the packages' root" status "$status" 0
+  fi
+fi
+
+# The other kinds of feed: src-git of the whole repository finds the source beside the
+# package; src-cpy copies the package alone, and the scan stops, naming the feeds that work.
+git -C "$tree" init -q && git -C "$tree" add -A &&
+  git -C "$tree" -c user.name=test -c user.email=test@example.org commit -qm tree ||
+  die "cannot make a repository of the copy"
+echo "src-git clientmacgit file://$tree" >"$work/feeds.conf"
+run git ./scripts/feeds update clientmacgit
+judge "src-git feed of the repository" status "$status" 0 \
+  "scan error" "$(scanerror clientmacgit)" "" \
+  version "$(sed -n 's/^Version: //p' "$work/feeds/clientmacgit.index")" "$version-r1"
+echo "src-cpy openwrt $tree/packaging/openwrt" >"$work/feeds.conf"
+run cpy ./scripts/feeds update openwrt
+error=$(scanerror openwrt)
+echo "src-cpy: $error"
+judge "src-cpy feed: an error naming src-link and src-git" \
+  names "$([[ $error == *src-link*src-git* ]] && echo yes)" yes
+echo "the whole test: $SECONDS s"
+finish
