@@ -595,16 +595,14 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   return result;
 }
 
-// Reads the route to an IPv4 client from the kernel's main routing table as /proc shows
-// it, for where rtnetlink is denied: the longest prefix that holds the client, and of
-// equals the first listed, which the kernel lists by metric. none when a gateway stands
-// between, or the table cannot be read; otherwise unknown, with device set to the route's
-// interface, or left empty when no route holds the client. The table's numbers are in the
-// kernel's byte order, and so is the client's address read as a number.
-[[nodiscard]] answer readroute(const neighbourquery &query, char (&device)[IF_NAMESIZE]) {
-  FILE *table = fopen(routetablepath, "r");
-  if (table == nullptr)
-    return answer::none;
+// Reads the route to an IPv4 client from an open copy of the kernel's main routing table
+// as /proc shows it: the longest prefix that holds the client, and of equals the first
+// listed, which the kernel lists by metric. none when a gateway stands between; otherwise
+// unknown, with device set to the route's interface, or left empty when no route holds
+// the client. The table's numbers are in the kernel's byte order, and so is the client's
+// address read as a number.
+[[nodiscard]] answer findroute(FILE *table, const neighbourquery &query,
+                               char (&device)[IF_NAMESIZE]) {
   unsigned client;
   memcpy(&client, query.address, sizeof client);
   bool routed = false, gateway = false;
@@ -630,8 +628,18 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     // "*", which no entry of the ARP table names.
     memcpy(device, interface, sizeof device);
   }
-  fclose(table);
   return routed && gateway ? answer::none : answer::unknown;
+}
+
+// Reads the route to an IPv4 client from /proc, for where rtnetlink is denied, as
+// findroute does; none when the table cannot be read, for then the route is unknown.
+[[nodiscard]] answer readroute(const neighbourquery &query, char (&device)[IF_NAMESIZE]) {
+  FILE *table = fopen(routetablepath, "r");
+  if (table == nullptr)
+    return answer::none;
+  const answer route = findroute(table, query, device);
+  fclose(table);
+  return route;
 }
 
 // Replies the link-layer address of a client named by its address; an IPv4 client the

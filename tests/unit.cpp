@@ -358,6 +358,100 @@ void tablerules() {
   }
 }
 
+// ---- The routing table, where netlink is denied ----
+
+// Each case: the routes, one a line as "IFACE DESTINATION/PREFIX GATEWAY FLAGS", in the
+// order the kernel lists them, the client, and what the reader makes of it: "none" (the
+// interface then unread), or "unknown" and the route's interface ("" for no route).
+struct routecase {
+  const char *name, *routes, *client, *result, *device;
+};
+
+// The routes as /proc/net/route writes them: a title line, then each address and mask as
+// the kernel's 32-bit number in hexadecimal, in this machine's byte order.
+void routetable(const char *routes, char (&buffer)[1024]) {
+  int length = snprintf(buffer, sizeof buffer,
+                        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU"
+                        "\tWindow\tIRTT\n");
+  char iface[16], destination[16], gateway[16];
+  unsigned prefix, flags;
+  for (const char *line = routes; *line != '\0'; line = strchr(line, '\n') + 1) {
+    if (sscanf(line, "%15s %15[0-9.]/%u %15s %x", iface, destination, &prefix, gateway, &flags) !=
+        5)
+      break;
+    unsigned net = 0, via = 0;
+    const unsigned bits = prefix == 0 ? 0 : htonl(~0u << (32 - prefix));
+    inet_pton(AF_INET, destination, &net);
+    inet_pton(AF_INET, gateway, &via);
+    length +=
+        snprintf(buffer + length, sizeof buffer - length,
+                 "%s\t%08X\t%08X\t%04X\t0\t0\t0\t%08X\t0\t0\t0\n", iface, net, via, flags, bits);
+    if (strchr(line, '\n') == nullptr)
+      break;
+  }
+}
+
+// The route's interface is the longest prefix's that holds the client, of equals the
+// first listed (the kernel lists them by metric); a gateway stands between for certain; no
+// route, or the title line alone, leaves the interface unknown.
+const routecase routetablecases[] = {
+    {"on the link", "lan0 198.51.100.0/24 0.0.0.0 1", "198.51.100.20", "unknown", "lan0"},
+    {"default through a gateway", "wan0 0.0.0.0/0 203.0.113.254 3", "192.0.2.50", "none", ""},
+    {"the link before the default",
+     "wan0 0.0.0.0/0 203.0.113.254 3\nlan0 198.51.100.0/24 0.0.0.0 1", "198.51.100.20", "unknown",
+     "lan0"},
+    {"host route listed after its net",
+     "lan0 198.51.100.0/24 0.0.0.0 1\nwan0 198.51.100.99/32 0.0.0.0 5", "198.51.100.99", "unknown",
+     "wan0"},
+    {"host route listed before its net",
+     "wan0 198.51.100.99/32 0.0.0.0 5\nlan0 198.51.100.0/24 0.0.0.0 1", "198.51.100.99", "unknown",
+     "wan0"},
+    {"a longer prefix beside, not holding",
+     "lan0 198.51.100.0/24 0.0.0.0 1\nwan0 198.51.100.128/25 0.0.0.0 1", "198.51.100.20", "unknown",
+     "lan0"},
+    {"of equal prefixes the first",
+     "lan0 198.51.100.0/24 0.0.0.0 1\nwan0 198.51.100.0/24 0.0.0.0 1", "198.51.100.20", "unknown",
+     "lan0"},
+    {"a gateway behind a longer prefix",
+     "lan0 203.0.113.0/24 0.0.0.0 1\nlan0 203.0.113.128/25 198.51.100.254 3", "203.0.113.200",
+     "none", ""},
+    {"the link before a gateway's shorter prefix",
+     "lan0 203.0.113.0/24 198.51.100.254 3\nwan0 203.0.113.200/32 0.0.0.0 5", "203.0.113.200",
+     "unknown", "wan0"},
+    {"no route holds the client", "lan0 198.51.100.0/24 0.0.0.0 1", "192.0.2.1", "unknown", ""},
+    {"unreachable: no interface", "* 192.0.2.0/24 0.0.0.0 201", "192.0.2.1", "unknown", "*"},
+    {"the title line alone", "", "198.51.100.20", "unknown", ""},
+};
+
+void routetablerules() {
+  for (const routecase &c : routetablecases) {
+    char text[1024], buffer[1024];
+    routetable(c.routes, text);
+    FILE *table = opentable(text, buffer);
+    if (table == nullptr) {
+      judge("routing table", c.name, false, "no FILE for the table", c.device);
+      continue;
+    }
+    neighbourquery query = {};
+    query.family = AF_INET;
+    inet_pton(AF_INET, c.client, query.address);
+    char device[IF_NAMESIZE] = "";
+    const answer result = findroute(table, query, device);
+    fclose(table);
+    char got[64], want[64];
+    // Through a gateway no entry is looked for, on any interface.
+    if (result == answer::none)
+      snprintf(got, sizeof got, "none");
+    else
+      snprintf(got, sizeof got, "unknown '%s'", device);
+    if (strcmp(c.result, "none") == 0)
+      snprintf(want, sizeof want, "none");
+    else
+      snprintf(want, sizeof want, "%s '%s'", c.result, c.device);
+    judge("routing table", c.name, strcmp(got, want) == 0, got, want);
+  }
+}
+
 // ---- The kernel's answers ----
 
 // The request the answers are read for, and an earlier one, whose answer came too late.
@@ -1303,6 +1397,7 @@ int main() {
   classifyrules("zone", zonecases);
   classifyrules("one address", wholecases);
   tablerules();
+  routetablerules();
   netlinkrules("route", routecases, "192.0.2.10", 0);
   netlinkrules("route by a zone", zoneroutecases, "192.0.2.10", 3);
   netlinkrules("sequence", sequencecases, "192.0.2.10", 0);
