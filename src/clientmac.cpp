@@ -204,13 +204,10 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   return {};
 }
 
-// Writes the one reply of this run: bare text, no newline, flushed when the process
-// exits. A failed write has no one to tell, so it changes nothing.
+// Writes the one reply of this run: bare text, no newline, in one write, which a pipe
+// takes whole. A failed write has no one to tell, so it changes nothing.
 void reply(std::string_view text) {
-  // A buffer of our own spares stdio a look at standard output and a heap block for it.
-  static char replybuffer[hwtextsize];
-  setvbuf(stdout, replybuffer, _IOFBF, sizeof replybuffer);
-  fwrite(text.data(), 1, text.size(), stdout);
+  [[maybe_unused]] const ssize_t written = write(STDOUT_FILENO, text.data(), text.size());
 }
 
 // Replies the hardware address that the kernel's ARP table lists for the client, on
@@ -306,9 +303,12 @@ void arplookup(std::string_view client, std::string_view device) {
     client.remove_prefix(1);
     client.remove_suffix(1);
   }
-  const size_t percent = client.find('%');
-  const bool haszone = percent != std::string_view::npos;
-  const std::string_view bare(client.data(), haszone ? percent : client.size());
+  // A loop of our own: string_view's find would import memchr for this one search.
+  size_t percent = 0;
+  while (percent < client.size() && client[percent] != '%')
+    ++percent;
+  const bool haszone = percent < client.size();
+  const std::string_view bare(client.data(), percent);
   char text[INET6_ADDRSTRLEN];
   in6_addr address;
   // A dotted quad is no IPv6 address: it is the one IPv4 address in its own text.
@@ -595,16 +595,23 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   return result;
 }
 
-// Reads the route to an IPv4 client from the kernel's main routing table as /proc shows
-// it, for where rtnetlink is denied: the longest prefix that holds the client, and of
-// equals the first listed, which the kernel lists by metric. none when a gateway stands
-// between, or the table cannot be read; otherwise unknown, with device set to the route's
-// interface, or left empty when no route holds the client. The table's numbers are in the
-// kernel's byte order, and so is the client's address read as a number.
-[[nodiscard]] answer readroute(const neighbourquery &query, char (&device)[IF_NAMESIZE]) {
-  FILE *table = fopen(routetablepath, "r");
-  if (table == nullptr)
-    return answer::none;
+// Reads a field of hexadecimal digits, as /proc/net/route writes its numbers; false for
+// any other field. The C library's own reader is smaller than one of ours, and scanf's
+// would bring a whole scanf into a static build.
+[[nodiscard]] bool readhex(std::string_view field, unsigned &value) {
+  char *end;
+  value = static_cast<unsigned>(strtoul(field.data(), &end, 16));
+  return !field.empty() && end == field.data() + field.size();
+}
+
+// Reads the route to an IPv4 client from an open copy of the kernel's main routing table
+// as /proc shows it: the longest prefix that holds the client, and of equals the first
+// listed, which the kernel lists by metric. none when a gateway stands between; otherwise
+// unknown, with device set to the route's interface, or left empty when no route holds
+// the client. The table's numbers are in the kernel's byte order, and so is the client's
+// address read as a number.
+[[nodiscard]] answer findroute(FILE *table, const neighbourquery &query,
+                               char (&device)[IF_NAMESIZE]) {
   unsigned client;
   memcpy(&client, query.address, sizeof client);
   bool routed = false, gateway = false;
@@ -614,11 +621,13 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   while (readline(table, line, cut)) {
     // Iface, Destination, Gateway, Flags, RefCnt, Use, Metric, Mask: the title line fails
     // the numbers.
-    char interface[IF_NAMESIZE];
+    const char *cursor = line;
+    const std::string_view interface = nextfield(cursor);
     unsigned destination, flags, mask;
-    if (sscanf(line, "%15s %x %*x %x %*s %*s %*s %x", interface, &destination, &flags, &mask) !=
-            4 ||
-        (client & mask) != destination)
+    if (!readhex(nextfield(cursor), destination) || nextfield(cursor).empty() ||
+        !readhex(nextfield(cursor), flags) || nextfield(cursor).empty() ||
+        nextfield(cursor).empty() || nextfield(cursor).empty() ||
+        !readhex(nextfield(cursor), mask) || (client & mask) != destination)
       continue;
     // A prefix is longer when its mask holds the other's: masks are contiguous.
     if (routed && (mask == bestmask || (mask & bestmask) != bestmask))
@@ -628,10 +637,21 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     gateway = (flags & gatewayflag) != 0;
     // A route that reaches no one (unreachable, prohibit, blackhole) has no interface:
     // "*", which no entry of the ARP table names.
-    memcpy(device, interface, sizeof device);
+    if (!copytext(interface, device, sizeof device))
+      device[0] = '\0';
   }
-  fclose(table);
   return routed && gateway ? answer::none : answer::unknown;
+}
+
+// Reads the route to an IPv4 client from /proc, for where rtnetlink is denied, as
+// findroute does; none when the table cannot be read, for then the route is unknown.
+[[nodiscard]] answer readroute(const neighbourquery &query, char (&device)[IF_NAMESIZE]) {
+  FILE *table = fopen(routetablepath, "r");
+  if (table == nullptr)
+    return answer::none;
+  const answer route = findroute(table, query, device);
+  fclose(table);
+  return route;
 }
 
 // Replies the link-layer address of a client named by its address; an IPv4 client the

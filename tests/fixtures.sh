@@ -6,6 +6,10 @@
 . "$(dirname "$0")/lib.sh"
 
 unshare -rmn true 2>/dev/null || skip "unprivileged user+mount+network namespaces are not available"
+# A builder's chroot (sbuild's unshare mode) may give a namespace in which /proc cannot
+# be covered: each case needs a tmpfs on it.
+unshare -rmn sh -c 'mount -t tmpfs none /proc' 2>/dev/null ||
+  skip "no tmpfs can be mounted on /proc in a user namespace here"
 
 mkdir "$scratch/proc"
 . "$testdir/longtables.sh"

@@ -20,6 +20,9 @@ set(CMAKE_C_COMPILER ${toolchain}/bin/${firmware_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${toolchain}/bin/${firmware_triple}-g++)
 set(CMAKE_C_FLAGS_INIT "${firmware_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${firmware_flags}")
+# Firmware's flash budget is counted in bytes whatever the build type, and no firmware
+# ships debug symbols to find by the build-id note.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--build-id=none")
 
 set(CMAKE_FIND_ROOT_PATH ${toolchain}/root)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
