@@ -43,9 +43,7 @@ check() {
 }
 
 # Whether a case needs the kernel's neighbour get; a kernel test says which of its do.
-needsneighbourget() {
-  false
-}
+needsneighbourget() { false; }
 
 # Prints the closing count and sets the exit status from it.
 finish() {

@@ -28,9 +28,7 @@ testdir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # One list of clean-ups, run when the script ends, by a signal too, the last added first.
 cleanups=()
-atexit() {
-  cleanups=("$1" "${cleanups[@]}")
-}
+atexit() { cleanups=("$1" "${cleanups[@]}"); }
 trap 'for cleanup in "${cleanups[@]}"; do eval "$cleanup"; done' EXIT
 trap 'exit 143' TERM INT HUP
 # A scratch directory of the script's own.
@@ -49,9 +47,7 @@ clean_copy() {
 }
 
 # Whether the emulator stands between us and the binary.
-emulated() {
-  [ ${#emulator[@]} -gt 0 ]
-}
+emulated() { [ ${#emulator[@]} -gt 0 ]; }
 
 # Skips unless this user may create network namespaces.
 require_netns() {
@@ -77,15 +73,10 @@ make_netns() {
 # once had an address (incomplete or failed, with a MAC) added stale first, so that the
 # kernel keeps the address it last had; entries: one for each line ADDRESS DEVICE STATE
 # MAC of the input.
-net() {
-  ip -n "$ns" "$@"
-}
-inns() {
-  ip netns exec "$ns" "$@"
-}
-veth() {
-  net link add "$1" type veth peer name "$2" && net link set "$1" up && net link set "$2" up
-}
+net() { ip -n "$ns" "$@"; }
+inns() { ip netns exec "$ns" "$@"; }
+veth() { net link add "$1" type veth peer name "$2" &&
+  net link set "$1" up && net link set "$2" up; }
 entry() {
   case $3/${4:-} in
     incomplete/?* | failed/?*)
@@ -93,9 +84,7 @@ entry() {
     *) net neigh add "$1" ${4:+lladdr "$4"} dev "$2" nud "$3" ;;
   esac
 }
-entries() {
-  awk '{ print "neigh add", $1, "lladdr", $4, "dev", $2, "nud", $3 }' | net -batch -
-}
+entries() { awk '{ print "neigh add", $1, "lladdr", $4, "dev", $2, "nud", $3 }' | net -batch -; }
 
 # Under qemu-user, which refuses RTM_GETNEIGH and makes system calls of its own, a case
 # that needs either (FAULT=, or what the test's needsneighbourget says) cannot run.

@@ -12,21 +12,11 @@ made=${made:-}
 
 # A sourced test may not end the guest's init: what would end it is a failed case, and
 # the host counts the guest's cases from its console.
-skip() {
-  echo "FAIL box: cannot run: $*"
-}
-die() {
-  echo "FAIL box: $*"
-}
-finish() {
-  :
-}
-emulated() {
-  false
-}
-require_netns() {
-  :
-}
+skip() { echo "FAIL box: cannot run: $*"; }
+die() { echo "FAIL box: $*"; }
+finish() { :; }
+emulated() { false; }
+require_netns() { :; }
 
 # The kernel tests' steps, as lib.sh names them, on the guest's kernel: busybox ip knows
 # no nodad (the guest does no duplicate address detection at all), no -batch and no
@@ -47,25 +37,19 @@ net() {
   # shellcheck disable=SC2086 # the words hold no blanks
   ip $n_args
 }
-inns() {
-  "$@"
-}
+inns() { "$@"; }
 veth() {
   ip link add "$1" type veth && for peer in /sys/class/net/veth*; do
     ip link set "${peer##*/}" name "$2"
   done && ip link set "$1" up && ip link set "$2" up && made="$made $1"
 }
-entry() {
-  /bin/neighbour-add "$1" "${4:--}" "$2" "$3"
-}
+entry() { /bin/neighbour-add "$1" "${4:--}" "$2" "$3"; }
 entries() {
   while read -r e_address e_device e_state e_mac; do
     entry "$e_address" "$e_device" "$e_state" "$e_mac" || return 1
   done
 }
-cannot() {
-  [ -z "${FAULT:-}" ] || why="the box has no strace to fail a system call with"
-}
+cannot() { [ -z "${FAULT:-}" ] || why="the box has no strace to fail a system call with"; }
 
 # lookup CLIENT [ARGS...]: in a kernel test (ns), the program in the guest, with
 # TABLE=hidden or fifo as on the host; else a fixture case, through the host's own
