@@ -1,3 +1,3 @@
 #!/bin/sh
-printf 'Content-Type: text/plain\r\n\r\n'
+printf 'Content-Type: text/plain\r\nCache-Control: no-store\r\n\r\n'
 exec /usr/bin/clientmac

@@ -5,6 +5,7 @@
 # Environment: CLIENTMAC, STRIP, READELF, BUDGET (0 for none), STATIC and SANITIZE (ON/OFF),
 # LIBC (glibc, musl or uclibc), PROCESSOR (CMake's name for the CPU).
 
+export CLIENTMAC_READS_ONLY=1 # the binary is read, not run
 . "$(dirname "$0")/lib.sh"
 . "$testdir/firmware.sh"
 [ "${SANITIZE:-OFF}" = ON ] && skip "a sanitizer build carries its runtime; sizes are for shipped builds"

@@ -57,12 +57,22 @@ webnet_client() {
 }
 
 # Writes the CGI wrapper that a router would install: the header, then clientmac itself,
-# a copy that a server's own user can reach whatever the build tree's permissions.
+# a copy that a server's own user can reach whatever the build tree's permissions. The
+# emulator's root (qemu-user's -L), where the loader and C library are looked for, may be
+# in the build tree too (a clone under /root, which is 0700): its shared objects are
+# copied beside the binary, or qemu-user would look in the host's /lib.
 webnet_wrapper() {
-  local bin=$webdir/www/cgi-bin
-  mkdir -p "$bin"
+  local bin=$webdir/www/cgi-bin run=("${emulator[@]}") i
+  mkdir -p "$bin" "$webdir/root"
   cp "$CLIENTMAC" "$webdir/clientmac"
-  cgiscript "$bin/mac.cgi" "exec ${emulator[*]} $webdir/clientmac"
+  for i in "${!run[@]}"; do
+    [ "${run[i]}" = -L ] && [ $((i + 1)) -lt ${#run[@]} ] || continue
+    (cd "${run[i + 1]}" && find . -name '*.so*' \( -type f -o -type l \) \
+      -exec cp -a --parents -t "$webdir/root" {} +) ||
+      die "cannot copy the emulator's root ${run[i + 1]}"
+    run[i + 1]=$webdir/root
+  done
+  cgiscript "$bin/mac.cgi" "exec ${run[*]} $webdir/clientmac"
   # What the server puts in REMOTE_ADDR, and whom it runs CGI programs as, so that a
   # test can show what it exercised.
   cgiscript "$bin/addr.cgi" 'printf %s "$REMOTE_ADDR"'
@@ -183,10 +193,17 @@ webnet_url() {
 }
 
 # webnet_get CLIENT [SCRIPT [4|6|ll]]: the body of one request from that client for
-# mac.cgi or SCRIPT, over IPv4, IPv6 or IPv6 link-local; fails on no answer.
+# mac.cgi or SCRIPT, over IPv4, IPv6 or IPv6 link-local; fails on no answer. The reply's
+# header is kept for webnet_header.
 webnet_get() {
-  ip netns exec "$clins" curl -sS --fail --max-time 10 --interface "$1" \
+  rm -f "$webdir/header"
+  ip netns exec "$clins" curl -sS --fail --max-time 10 --interface "$1" -D "$webdir/header" \
     "$(webnet_url "${2:-mac.cgi}" "${3:-4}" "$1")"
+}
+
+# webnet_header NAME: the value of the header field NAME in the last reply webnet_get had.
+webnet_header() {
+  tr -d '\r' <"$webdir/header" 2>/dev/null | sed -n "s/^$1: *//Ip"
 }
 
 # Waits until the server answers, for at most ten seconds.

@@ -29,14 +29,16 @@ webnet_client c222 02:00:00:00:02:22 198.51.100.222 2001:db8:1::222
 webnet_start "$server"
 webnet_wait
 
-# check NAME CLIENT 4|6|ll WANTBODY: under qemu-user, which cannot ask the kernel for IPv6
-# neighbours, an IPv6 client can only get the zero address.
+# check NAME CLIENT 4|6|ll WANTBODY: the body, and the wrapper's Cache-Control passed
+# through, since no cache may hand one client's answer to another. Under qemu-user, which
+# cannot ask the kernel for IPv6 neighbours, an IPv6 client can only get the zero address.
 check() {
   if emulated && [ "$3" != 4 ]; then
     echo "SKIPPED $server $1: qemu-user refuses RTM_GETNEIGH"
     return
   fi
-  judge "$server $1" body "$(webnet_get "$2" mac.cgi "$3")" "$4"
+  judge "$server $1" body "$(webnet_get "$2" mac.cgi "$3")" "$4" \
+    Cache-Control "$(webnet_header Cache-Control)" no-store
 }
 
 # Each client gets its own hardware address, asked in any order, more than once.

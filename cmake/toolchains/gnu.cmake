@@ -4,6 +4,11 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${gnu_processor})
 
+# A missing cross compiler is named with its package, before CMake's own checks fail.
+find_program(gnu_compiler ${gnu_triple}-g++)
+if(NOT gnu_compiler)
+  message(FATAL_ERROR "${gnu_triple}-g++ is missing: apt-get install g++-${gnu_triple}")
+endif()
 set(CMAKE_C_COMPILER ${gnu_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${gnu_triple}-g++)
 

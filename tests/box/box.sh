@@ -9,6 +9,7 @@
 #   (CLIENTMAC: the mipsel clientmac; LIBC: its C library; CLIENTMAC_EMULATOR: qemu-user
 #   with -L and the root, for a dynamic build)
 
+export CLIENTMAC_READS_ONLY=1 # the binary runs in the box, not under qemu-user
 . "$(dirname "$0")/../lib.sh"
 . "$testdir/firmware.sh"
 cache=$1
