@@ -10,19 +10,19 @@ require_netns
 make_netns ndp
 # A route for the main prefix, so that its clients are asked of the kernel directly; the
 # others have none and are found in the dump.
-ip -n "$ns" addr add 2001:db8:1::1/64 dev lan0 nodad || die "cannot address lan0"
-ip -n "$ns" route add 2001:db8:5::/64 dev wan0 || die "cannot add the route via wan0"
+net addr add 2001:db8:1::1/64 dev lan0 nodad || die "cannot address lan0"
+net route add 2001:db8:5::/64 dev wan0 || die "cannot add the route via wan0"
 # Clients behind a gateway on the LAN; the link-local client ::22 is reached by wan0.
-ip -n "$ns" route add 2001:db8:7::/64 via 2001:db8:1::fe dev lan0 &&
-  ip -n "$ns" route add fe80::22/128 dev wan0 || die "cannot add the routes"
+net route add 2001:db8:7::/64 via 2001:db8:1::fe dev lan0 &&
+  net route add fe80::22/128 dev wan0 || die "cannot add the routes"
 # An interface named by the number that is lan0's index.
-lanindex=$(ip netns exec "$ns" cat /sys/class/net/lan0/ifindex)
-ip -n "$ns" link add "$lanindex" type veth peer name digits1 && ip -n "$ns" link set "$lanindex" up ||
+lanindex=$(inns cat /sys/class/net/lan0/ifindex)
+veth "$lanindex" digits1 ||
   die "cannot add the interface named $lanindex"
 
 # neighbour ADDRESS DEVICE STATE [MAC]
 neighbour() {
-  ip -n "$ns" neigh add "$1" ${4:+lladdr "$4"} dev "$2" nud "$3" ||
+  entry "$@" ||
     die "cannot add neighbour $1 on $2"
 }
 neighbour 2001:db8:1::2     lan0 permanent 02:00:00:00:00:02
@@ -53,18 +53,18 @@ neighbour fe80::a3          wan0 permanent 02:00:00:00:a3:03
 neighbour fe80::a4          wan0 incomplete
 # Hundreds of entries make the kernel answer in many datagrams.
 for i in $(seq 1 600); do
-  printf 'neigh add 2001:db8:2::%x lladdr 02:00:00:01:%02x:%02x dev wan0 nud permanent\n' \
-    "$i" $((i / 256)) $((i % 256))
-done | ip -n "$ns" -batch - || die "cannot add the bulk entries"
+  printf '2001:db8:2::%x wan0 permanent 02:00:00:01:%02x:%02x\n' "$i" $((i / 256)) $((i % 256))
+done | entries || die "cannot add the bulk entries"
 # For the fault cases, a client on both interfaces, routed by the one the dump lists
 # second, so that a dump that forgot the route would give the entry listed first.
-read -r twicedev twicemac < <(ip -n "$ns" -6 neigh show to "$twice" | awk 'NR == 2 { print $3, $5 }')
-ip -n "$ns" route add "$twice/128" dev "$twicedev" || die "cannot route to $twice"
-lastlisted=$(ip -n "$ns" -6 neigh show dev wan0 | grep '^2001:db8:2::' | tail -n 1)
+second=$(inns ip -6 neigh show to "$twice" | awk 'NR == 2 { print $3, $5 }')
+twicedev=${second% *} twicemac=${second#* }
+net route add "$twice/128" dev "$twicedev" || die "cannot route to $twice"
+lastlisted=$(inns ip -6 neigh show dev wan0 | grep '^2001:db8:2::' | tail -n 1)
 lastaddress=${lastlisted%% *}
 lastmac=$(echo "$lastlisted" | sed 's/.*lladdr \([^ ]*\).*/\1/')
 
-wanindex=$(ip netns exec "$ns" cat /sys/class/net/wan0/ifindex)
+wanindex=$(inns cat /sys/class/net/wan0/ifindex)
 
 # Cases run by lib.sh's check. Every IPv6 client needs the neighbour get (or the dump);
 # TABLE=arp marks an IPv4 client of the ARP table.

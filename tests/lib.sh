@@ -1,6 +1,7 @@
-# Shared by the test scripts: how to run the program, how to judge a case, how to skip,
-# and how to clean up. Each script sets CLIENTMAC to the binary under test;
-# CLIENTMAC_EMULATOR, when set, is the command that runs a cross-built binary (qemu-user).
+# The host's part of the test harness, in bash: how to run the program, in the test's own
+# namespaces, and how to clean up; how to judge is common.sh's, which the router in a box
+# shares. Each script sets CLIENTMAC to the binary under test; CLIENTMAC_EMULATOR, when
+# set, is the command that runs a cross-built binary (qemu-user).
 
 set -u
 # As root, a test runs in a mount namespace of its own, whose /run/netns is its own too:
@@ -23,14 +24,11 @@ fi
 clientmac=("${emulator[@]}" "$CLIENTMAC")
 echo "running: ${clientmac[*]}"
 testdir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-passed=0
-failed=0
+. "$testdir/common.sh"
 
 # One list of clean-ups, run when the script ends, by a signal too, the last added first.
 cleanups=()
-atexit() {
-  cleanups=("$1" "${cleanups[@]}")
-}
+atexit() { cleanups=("$1" "${cleanups[@]}"); }
 trap 'for cleanup in "${cleanups[@]}"; do eval "$cleanup"; done' EXIT
 trap 'exit 143' TERM INT HUP
 # A scratch directory of the script's own.
@@ -48,46 +46,8 @@ clean_copy() {
   fi
 }
 
-# Ends the script as skipped (ctest's SKIP_RETURN_CODE), saying why.
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
-
-# Ends the script as failed before any case could run.
-die() {
-  echo "FAIL: $*"
-  exit 1
-}
-
-# Records one case: name, then pairs of what came and what was wanted.
-judge() {
-  local name=$1
-  shift
-  local why=""
-  while [ $# -ge 3 ]; do
-    [ "$2" == "$3" ] || why+=" $1: got '$2', want '$3';"
-    shift 3
-  done
-  if [ -z "$why" ]; then
-    passed=$((passed + 1))
-    echo "ok   $name"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name:$why"
-  fi
-}
-
-# Prints the closing count and sets the exit status from it.
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
-}
-
 # Whether the emulator stands between us and the binary.
-emulated() {
-  [ ${#emulator[@]} -gt 0 ]
-}
+emulated() { [ ${#emulator[@]} -gt 0 ]; }
 
 # Skips unless this user may create network namespaces.
 require_netns() {
@@ -104,44 +64,63 @@ make_netns() {
   mkdir "$lookupproc"
   atexit 'ip netns del "$ns" 2>/dev/null'
   ip netns add "$ns" || die "cannot create network namespace $ns"
-  local pair
-  for pair in lan wan; do
-    ip -n "$ns" link add "${pair}0" type veth peer name "${pair}1" &&
-      ip -n "$ns" link set "${pair}0" up && ip -n "$ns" link set "${pair}1" up ||
-      die "cannot set up the namespace's links"
-  done
+  veth lan0 lan1 && veth wan0 wan1 || die "cannot set up the namespace's links"
 }
 
-# cgiscript FILE COMMANDS: a CGI program as a router installs one: the README's header,
-# which no cache may keep, then COMMANDS, which write the body.
-cgiscript() {
-  printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\nCache-Control: no-store\\r\\n\\r\\n'"'"'\n%s\n' \
-    "$2" >"$1" && chmod 755 "$1"
+# What a kernel test does in its namespace, as the box does it in its own kernel:
+# net ARGS...: ip ARGS there; inns COMMAND...: COMMAND there; veth NAME PEER: a veth
+# pair, both ends up; entry ADDRESS DEVICE STATE [MAC]: one neighbour entry, one that
+# once had an address (incomplete or failed, with a MAC) added stale first, so that the
+# kernel keeps the address it last had; entries: one for each line ADDRESS DEVICE STATE
+# MAC of the input.
+net() { ip -n "$ns" "$@"; }
+inns() { ip netns exec "$ns" "$@"; }
+veth() { net link add "$1" type veth peer name "$2" &&
+  net link set "$1" up && net link set "$2" up; }
+entry() {
+  case $3/${4:-} in
+    incomplete/?* | failed/?*)
+      net neigh add "$1" lladdr "$4" dev "$2" nud stale && net neigh change "$1" dev "$2" nud "$3" ;;
+    *) net neigh add "$1" ${4:+lladdr "$4"} dev "$2" nud "$3" ;;
+  esac
 }
+entries() { awk '{ print "neigh add", $1, "lladdr", $4, "dev", $2, "nud", $3 }' | net -batch -; }
 
-# check NAME CLIENT WANTOUT: one lookup in the namespace (TABLE= and FAULT= as lookup
-# takes them), judged: that output, status 0, nothing on standard error. Under qemu-user,
-# which refuses RTM_GETNEIGH and makes system calls of its own, a case that needs either
-# (the script's needsneighbourget says which) prints SKIPPED instead.
-check() {
+# Under qemu-user, which refuses RTM_GETNEIGH and makes system calls of its own, a case
+# that needs either (FAULT=, or what the test's needsneighbourget says) cannot run.
+cannot() {
   if emulated && { [ -n "${FAULT:-}" ] || needsneighbourget; }; then
-    echo "SKIPPED $1: qemu-user refuses RTM_GETNEIGH and makes system calls of its own"
+    why="qemu-user refuses RTM_GETNEIGH and makes system calls of its own"
+  fi
+}
+
+# lookup CLIENT [ARGS...]: runs clientmac for CLIENT; sets out, status and err. In a
+# kernel test's namespace (ns): with TABLE=hidden, /proc is a tmpfs that holds only the
+# program's own /proc/PID (sanitizers read it), so that only the kernel's own lookup can
+# answer; with TABLE=fifo, it holds a FIFO with no writer at /proc/net/arp too, so that a
+# lookup that opens the table hangs until the timeout. Every command from unshare on
+# execs the next, so the program keeps the shell's PID. With FAULT=CALL:error=E:when=N,
+# strace fails the Nth such system call with E (a sanitizer's leak check cannot run
+# under ptrace, and is left out). Without a namespace, a fixture case: TABLE is a
+# fixture file, or as fixturecase.sh takes it, in a private user+mount+network
+# namespace, with standard output as STDOUT says (then nothing is read back).
+lookup() {
+  local client=$1 hide=() fault=() setclient=(env -u REMOTE_ADDR)
+  shift
+  [ "$client" != - ] && setclient=(env "REMOTE_ADDR=$client")
+  if [ -z "${ns:-}" ]; then
+    local path=$TABLE mode=${STDOUT:-file}
+    [ -f "$testdir/fixtures/$TABLE" ] && path=$testdir/fixtures/$TABLE
+    [ -f "$scratch/$TABLE" ] && path=$scratch/$TABLE
+    timeout 30 unshare -rmn sh "$testdir/fixturecase.sh" "$path" "$mode" "$scratch/out" \
+      "$scratch/proc" "${setclient[@]}" "${clientmac[@]}" "$@" 2>"$scratch/err"
+    status=$?
+    out=""
+    [ "$mode" = file ] && out=$(cat "$scratch/out")
+    err=$(cat "$scratch/err")
+    rm -f "$scratch/out" "$scratch/out.fifo"
     return
   fi
-  lookup "$2"
-  judge "$1" output "$out" "$3" status "$status" 0 stderr "$err" ""
-}
-
-# lookup CLIENT: runs clientmac in the namespace; sets out, status and err. With
-# TABLE=hidden, /proc is a tmpfs that holds only the program's own /proc/PID (sanitizers
-# read it), so that only the kernel's own lookup can answer; with TABLE=fifo, it holds a
-# FIFO with no writer at /proc/net/arp too, so that a lookup that opens the table hangs
-# until the timeout. Every command from unshare on execs the next, so the program keeps
-# the shell's PID. With FAULT=CALL:error=E:when=N,
-# strace fails the Nth such system call with E (a sanitizer's leak check cannot run
-# under ptrace, and is left out).
-lookup() {
-  local hide=() fault=()
   case ${TABLE:-} in hidden | fifo)
     hide=(unshare -m sh -c 'mount --rbind /proc "$0" && mount -t tmpfs none /proc &&
       mkdir /proc/$$ && mount --rbind "$0/$$" /proc/$$ && ln -s $$ /proc/self &&
@@ -152,8 +131,8 @@ lookup() {
   [ "${TABLE:-}" = fifo ] && limit=5
   [ -n "${FAULT:-}" ] &&
     fault=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e "inject=$FAULT")
-  out=$(timeout "$limit" ip netns exec "$ns" "${hide[@]}" env "REMOTE_ADDR=$1" "${fault[@]}" \
-    "${clientmac[@]}" 2>"$lookuperr")
+  out=$(timeout "$limit" ip netns exec "$ns" "${hide[@]}" "${setclient[@]}" "${fault[@]}" \
+    "${clientmac[@]}" "$@" 2>"$lookuperr")
   status=$?
   err=$(cat "$lookuperr")
 }

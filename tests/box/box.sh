@@ -40,9 +40,8 @@ modules=$(ls -d "$cache"/kernel/lib/modules/*)
 
 # The initramfs, made again only when one of its parts has changed.
 initrd=$cache/initrd.gz
-parts=("$CLIENTMAC" "$helper" "$testdir/box" "$testdir/fixtures" "$testdir/fixtures.sh"
-  "$testdir/fixturecase.sh"
-  "$testdir/longtables.sh")
+cases=(common.sh fixtures.sh fixturecase.sh longtables.sh kernel-arp.sh kernel-ndp.sh)
+parts=("$CLIENTMAC" "$helper" "$testdir/box" "$testdir/fixtures" "${cases[@]/#/$testdir/}")
 if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null)" ]; then
   root=$cache/root
   rm -rf "$root"
@@ -56,16 +55,14 @@ if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null
       cp -L "${emulator[2]}$file" "$root$file" || die "cannot place $file in the box"
     done
   fi
-  for module in net/dummy.ko net/mii.ko net/ethernet/amd/pcnet32.ko; do
+  for module in net/veth.ko net/mii.ko net/ethernet/amd/pcnet32.ko; do
     [ -e "$modules/kernel/drivers/$module" ] && cp "$modules/kernel/drivers/$module" "$root/lib/modules/"
   done
   cp "$testdir/box/init" "$root/init"
-  cp "$testdir/box/kernel.sh" "$testdir/fixturecase.sh" "$root/cases/"
-  cp -r "$testdir/fixtures" "$root/fixtures"
-  . "$testdir/longtables.sh"
-  write_long_tables "$root/fixtures"
-  # The host's fixture cases, every one, on the guest's own kernel and C library.
-  grep -E '^(STDOUT=[a-z]+ +)?check ' "$testdir/fixtures.sh" >"$root/cases/fixtures.sh"
+  cp "$testdir/box/lib.sh" "$root/lib.sh"
+  # The host's own tests, every case, on the guest's own kernel and C library.
+  cp "${cases[@]/#/$testdir/}" "$root/cases/"
+  cp -r "$testdir/fixtures" "$root/cases/fixtures"
   cgiscript "$root/www/cgi-bin/clientmac.cgi" 'exec /bin/clientmac'
   cgiscript "$root/www/cgi-bin/arp.cgi" 'printf "%s\n" "$REMOTE_ADDR"; cat /proc/net/arp'
   cgiscript "$root/www/cgi-bin/done.cgi" 'printf bye; touch /tmp/done'
@@ -117,7 +114,7 @@ await "box: end"
 wait "$qemupid"
 qemupid=""
 
-grep -E '^(ok|FAIL) |^box: |^\[' "$log" | tr -d '\r'
+grep -E '^(ok|FAIL|SKIPPED) |^SKIPPED: |^box: |^\[' "$log" | tr -d '\r'
 passed=$(grep -c '^ok ' "$log")
 failed=$(grep -c '^FAIL ' "$log")
 echo "web: REMOTE_ADDR $peer, listed as '$listed'"

@@ -1,6 +1,6 @@
 // neighbour: adds one entry to the kernel's ARP or IPv6 neighbour table through rtnetlink,
 // for the router-in-a-box test, whose busybox can add neither kind in every state.
-// Usage: neighbour ADDRESS LLADDR|- DEVICE permanent|stale|reachable|incomplete|failed
+// Usage: neighbour ADDRESS LLADDR|- DEVICE permanent|stale|reachable|incomplete|failed|noarp
 
 #include <cstdio>
 #include <cstring>
@@ -37,11 +37,9 @@ void addattribute(request &message, unsigned short type, const void *data, size_
   constexpr struct {
     std::string_view name;
     unsigned short state;
-  } states[] = {{"permanent", NUD_PERMANENT},
-                {"stale", NUD_STALE},
-                {"reachable", NUD_REACHABLE},
-                {"incomplete", NUD_INCOMPLETE},
-                {"failed", NUD_FAILED}};
+  } states[] = {{"permanent", NUD_PERMANENT}, {"stale", NUD_STALE},
+                {"reachable", NUD_REACHABLE}, {"incomplete", NUD_INCOMPLETE},
+                {"failed", NUD_FAILED},       {"noarp", NUD_NOARP}};
   for (const auto &known : states)
     if (known.name == name)
       return known.state;

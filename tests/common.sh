@@ -1,0 +1,71 @@
+# The part of the test harness that the host's tests (through lib.sh) and the router in a
+# box share, in POSIX sh, as busybox runs it: how a case is judged and counted, and how a
+# test ends. The runner that sources it provides lookup (the program run for one client:
+# sets out, status and err) and cannot (sets why when a case cannot run there).
+
+passed=0
+failed=0
+zero=00:00:00:00:00:00
+
+# judge NAME [LABEL GOT WANT]...: records one case, passed when every GOT is its WANT.
+judge() {
+  j_name=$1 j_why=""
+  shift
+  while [ $# -ge 3 ]; do
+    [ "$2" = "$3" ] || j_why="$j_why $1: got '$2', want '$3';"
+    shift 3
+  done
+  if [ -z "$j_why" ]; then
+    passed=$((passed + 1))
+    echo "ok   $j_name"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $j_name:$j_why"
+  fi
+}
+
+# check NAME CLIENT WANT [STATUS [ARGS...]]: one case of a table: the program asked for
+# CLIENT ("-": REMOTE_ADDR unset) with ARGS, by the runner's lookup, which takes TABLE=,
+# FAULT=, STDOUT= and OVER= as the test says; judged: that output, that status (0 unless
+# given), nothing on standard error. A case the runner cannot run says why, as SKIPPED.
+check() {
+  c_name=$1 c_client=$2 c_want=$3 c_status=${4:-0}
+  shift 3
+  [ $# -gt 0 ] && shift
+  why=""
+  cannot
+  if [ -n "$why" ]; then
+    echo "SKIPPED $c_name: $why"
+    return 0
+  fi
+  lookup "$c_client" "$@"
+  judge "$c_name" output "$out" "$c_want" status "$status" "$c_status" stderr "$err" ""
+}
+
+# Whether a case needs the kernel's neighbour get; a kernel test says which of its do.
+needsneighbourget() { false; }
+
+# Prints the closing count and sets the exit status from it.
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+}
+
+# Ends the script as skipped (ctest's SKIP_RETURN_CODE), saying why.
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+
+# Ends the script as failed before any case could run.
+die() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# cgiscript FILE COMMANDS: a CGI program as a router installs one: the README's header,
+# which no cache may keep, then COMMANDS, which write the body.
+cgiscript() {
+  printf '#!/bin/sh\nprintf '"'"'Content-Type: text/plain\\r\\nCache-Control: no-store\\r\\n\\r\\n'"'"'\n%s\n' \
+    "$2" >"$1" && chmod 755 "$1"
+}
