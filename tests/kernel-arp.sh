@@ -144,7 +144,8 @@ FAULT=$nonetlink check "no netlink, unlisted"               198.51.100.202 00:00
 churn() {
   local lookups=300 client mac
   . "$testdir/bigtable.sh"
-  read -r client mac _ < <(filltable "$ns" 4000 203.0.113 "$scratch/all")
+  # A net of its own: one this host holds an address in would make its own address a client.
+  read -r client mac _ < <(filltable "$ns" 4000 192.0.2 "$scratch/all")
   [ -n "$client" ] || die "cannot fill the table"
   # Every other entry of the rest goes and comes back.
   grep -v " $client lladdr " "$scratch/all" | awk 'NR % 2' >"$scratch/add"
