@@ -18,11 +18,11 @@ namespace {
 int passed = 0;
 int failed = 0;
 
-// What came of a case, and what it wants, as text.
+// What came of a case, or what it wants, as text.
 using text = char[256];
 
-// A case: its name, what it hands the program (for some, with the client), and the text of
-// what must come of it.
+// A case: its name, what it hands the program (with the client, for some), and what must
+// come of it, as text.
 struct onecase {
   const char *name, *input, *want;
 };
@@ -30,43 +30,100 @@ struct twocase {
   const char *name, *client, *input, *want;
 };
 
-// The program's outcomes by name, in the order of their enumerations.
+// The program's outcomes by name, in the order of their enumerations, and the words of
+// the scripts below.
+struct named {
+  const char *word;
+  int value;
+};
+// clang-format off
 const char *const kindnames[] = {"ipv4", "ipv6", "unknownzone", "noaddress"};
 const char *const answernames[] = {"found", "none", "unknown", "failed"};
 const char *const scannames[] = {"more", "found", "none", "ended"};
+const named routetypes[] = {{"route", RTN_UNICAST}, {"local", RTN_LOCAL}, {"unreachable", RTN_UNREACHABLE}, {"blackhole", RTN_BLACKHOLE}};
+const named states[] = {{"reachable", NUD_REACHABLE}, {"stale", NUD_STALE}, {"permanent", NUD_PERMANENT}, {"probing", NUD_PROBE},
+                        {"noarp", NUD_NOARP}, {"incomplete", NUD_INCOMPLETE}, {"failed", NUD_FAILED}};
+const named codes[] = {{"0", 0}, {"-ENOENT", -ENOENT}, {"-EOPNOTSUPP", -EOPNOTSUPP}, {"-EINVAL", -EINVAL}, {"-ENETUNREACH", -ENETUNREACH}};
+const named questiontypes[] = {{"route", RTM_GETROUTE}, {"neighbour", RTM_GETNEIGH}};
+const named questionflags[] = {{"request", NLM_F_REQUEST}, {"dump request", NLM_F_REQUEST | NLM_F_DUMP}};
+const named families[] = {{"inet", AF_INET}, {"inet6", AF_INET6}};
+// clang-format on
 
-// The first word of a case's script that the harness could not read: the case fails by it,
-// so that a slip in a script can never pass as a case.
+template <size_t count>
+const int *find(const named (&names)[count], const char *word) {
+  for (const named &name : names)
+    if (strcmp(name.word, word) == 0)
+      return &name.value;
+  return nullptr;
+}
+
+template <size_t count>
+const char *nameof(const named (&names)[count], int value) {
+  for (const named &name : names)
+    if (name.value == value)
+      return name.word;
+  return "other";
+}
+
+// The first word of a case's script that the harness cannot read: the case fails with it,
+// so that a slip in a script never passes for a case.
 char badscript[64];
 
 void bad(const char *word) {
   snprintf(badscript, sizeof badscript, "%s", word);
 }
 
-// Runs each case of a table through test, which writes what came of it (and may write the
-// case's want in the same form), and judges the two: context is what the whole table shares.
+// Writes a case's text into out: "$" stands for "192.0.2." and "&" for "02:00:00:00:00:",
+// and "{N}" pads the line with spaces up to column N, so that a line longer than one read
+// is exact.
+template <size_t size>
+size_t expand(const char *in, char (&out)[size]) {
+  size_t length = 0, column = 0;
+  const auto emit = [&](char c) {
+    if (length < size - 1)
+      out[length++] = c;
+    column = c == '\n' ? 0 : column + 1;
+  };
+  for (char *next; *in != '\0'; ++in) {
+    const char *piece = *in == '$' ? "192.0.2." : *in == '&' ? "02:00:00:00:00:" : nullptr;
+    if (*in == '{') {
+      const unsigned long to = strtoul(in + 1, &next, 10);
+      while (column < to)
+        emit(' ');
+      in = next;
+    } else if (piece != nullptr) {
+      while (*piece != '\0')
+        emit(*piece++);
+    } else {
+      emit(*in);
+    }
+  }
+  out[length] = '\0';
+  return length;
+}
+
+// Runs each case of a table through test, which writes what came of it, and judges that
+// against the case's want: context is what the whole table shares.
 template <typename Case, size_t count>
 void rules(const char *group, const Case (&cases)[count],
-           void (*test)(const Case &, const char *, text &, text &), const char *context = "") {
+           void (*test)(const Case &, const char *, text &), const char *context = "") {
   for (const Case &c : cases) {
     text got = "", want;
-    snprintf(want, sizeof want, "%s", c.want);
+    expand(c.want, want);
     badscript[0] = '\0';
-    test(c, context, got, want);
+    test(c, context, got);
     if (badscript[0] != '\0')
       snprintf(got, sizeof got, "no such word in the script: '%s'", badscript);
-    if (strcmp(got, want) == 0) {
-      ++passed;
-      continue;
-    }
-    ++failed;
-    printf("FAIL %s: %s: got '%s', want '%s'\n", group, c.name, got, want);
+    const bool held = strcmp(got, want) == 0;
+    ++(held ? passed : failed);
+    if (!held)
+      printf("FAIL %s: %s: got '%s', want '%s'\n", group, c.name, got, want);
   }
 }
 
 // ---- The client text ----
 
-void trimtest(const onecase &c, const char *, text &got, text &) {
+void trimtest(const onecase &c, const char *, text &got) {
   std::string_view client;
   if (!trimclient(c.input, client))
     client = "a list";
@@ -94,24 +151,24 @@ const onecase trimcases[] = {
 // What a client text asks for; for an address, the address, "on N" for the interface its
 // zone names, and "every link" when every link must agree. The address is written as the
 // case writes it when it is the same number, so that every way of writing one is one.
-void classifytest(const onecase &c, const char *, text &got, text &) {
+void classifytest(const onecase &c, const char *, text &got) {
   neighbourquery query = {};
   const clientkind kind = classify(c.input, query);
-  const char *name = kindnames[static_cast<int>(kind)];
-  if (kind != clientkind::ipv4 && kind != clientkind::ipv6) {
-    snprintf(got, sizeof got, "%s", name);
-    return;
-  }
   const int family = kind == clientkind::ipv4 ? AF_INET : AF_INET6;
-  char address[INET6_ADDRSTRLEN] = "", zone[16] = "";
+  char address[INET6_ADDRSTRLEN] = "";
   unsigned char wanted[16];
   sscanf(c.want, "%*s %45s", address);
   if (query.family != family || inet_pton(family, address, wanted) != 1 ||
       memcmp(wanted, query.address, addresslength(query)) != 0)
     inet_ntop(query.family == AF_INET ? AF_INET : AF_INET6, query.address, address, sizeof address);
+  int length = snprintf(got, sizeof got, "%s", kindnames[static_cast<int>(kind)]);
+  if (kind != clientkind::ipv4 && kind != clientkind::ipv6)
+    return;
+  length += snprintf(got + length, sizeof got - length, " %s", address);
   if (query.ifindex != 0)
-    snprintf(zone, sizeof zone, " on %u", query.ifindex);
-  snprintf(got, sizeof got, "%s %s%s%s", name, address, zone, query.everylink ? " every link" : "");
+    length += snprintf(got + length, sizeof got - length, " on %u", query.ifindex);
+  if (query.everylink)
+    snprintf(got + length, sizeof got - length, " every link");
 }
 
 // clang-format off
@@ -183,38 +240,9 @@ const onecase wholecases[] = {
 
 // ---- The ARP table ----
 
-// Writes a table's text into out: "$" stands for "192.0.2." and "&" for "02:00:00:00:00:",
-// and "{N}" pads the line with spaces up to column N, so that a line longer than one read
-// is exact.
-template <size_t size>
-size_t expand(const char *in, char (&out)[size]) {
-  size_t length = 0, column = 0;
-  const auto emit = [&](char c) {
-    if (length < size - 1)
-      out[length++] = c;
-    column = c == '\n' ? 0 : column + 1;
-  };
-  for (; *in != '\0'; ++in) {
-    const char *piece = *in == '$' ? "192.0.2." : *in == '&' ? "02:00:00:00:00:" : nullptr;
-    if (*in == '{') {
-      char *next;
-      for (const unsigned long to = strtoul(in + 1, &next, 10); column < to;)
-        emit(' ');
-      in = next;
-    } else if (piece != nullptr) {
-      while (*piece != '\0')
-        emit(*piece++);
-    } else {
-      emit(*in);
-    }
-  }
-  out[length] = '\0';
-  return length;
-}
-
-// The table as the program reads one: from a FILE *. uClibc-ng, as built for firmware
-// here, has no fmemopen; a temporary file stands in there.
-FILE *opentable(const char *in, char (&buffer)[1024]) {
+// A table, as the program reads one: from a FILE *. uClibc-ng, as built for firmware here,
+// has no fmemopen; a temporary file stands in there.
+FILE *opentable(const char *in, char (&buffer)[1024], text &got) {
   const size_t length = expand(in, buffer);
 #ifdef __UCLIBC__
   static_cast<void>(length);
@@ -223,30 +251,28 @@ FILE *opentable(const char *in, char (&buffer)[1024]) {
     fclose(table);
     table = nullptr;
   }
-  return table;
 #else
-  return fmemopen(buffer, length, "r");
+  FILE *table = fmemopen(buffer, length, "r");
 #endif
+  if (table == nullptr)
+    snprintf(got, sizeof got, "no FILE for the table");
+  return table;
 }
 
 #define HEADER "IP address       HW type     Flags       HW address            Mask     Device\n"
 
-// The hardware address the scan gives for the client ("" for none), on the device the case
-// names after it, when it names one.
-void arptest(const twocase &c, const char *, text &got, text &want) {
+// The hardware address the scan gives ("" for none) for the client, on the device the
+// case names after it, when it names one.
+void arptest(const twocase &c, const char *, text &got) {
   char table[1024], buffer[1024], client[64] = "", device[16] = "", line[linesize];
   expand(c.client, buffer);
   sscanf(buffer, "%63s %15s", client, device);
-  expand(c.want, want);
   snprintf(table, sizeof table, HEADER "%s", c.input);
-  FILE *file = opentable(table, buffer);
-  if (file == nullptr) {
-    snprintf(got, sizeof got, "no FILE for the table");
-    return;
+  if (FILE *file = opentable(table, buffer, got)) {
+    const std::string_view found = findclient(file, client, device, line);
+    snprintf(got, sizeof got, "%.*s", static_cast<int>(found.size()), found.data());
+    fclose(file);
   }
-  const std::string_view hwaddress = findclient(file, client, device, line);
-  snprintf(got, sizeof got, "%.*s", static_cast<int>(hwaddress.size()), hwaddress.data());
-  fclose(file);
 }
 
 // Each case: the client's dotted form, as the table lists addresses, and the device the
@@ -292,8 +318,7 @@ const twocase tablecases[] = {
   {"two fields", "$20", "$20 0x1\n", ""},
   {"address alone", "$20", "$20\n", ""},
   {"blank line", "$20", "\n\n$20 0x1 0x2 &20 * eth0\n", "&20"},
-  {"a long first field", "$20",
-   "$20000000000000000000000000000001 0x1 0x2 &99 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
+  {"a long first field", "$20", "$20000000000000000000000000000001 0x1 0x2 &99 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
   // Hardware addresses: hex pairs joined by colons, at most 31 characters.
   {"one pair", "$20", "$20 0x1 0x2 02 * eth0\n", "02"},
   {"ten pairs, 29 characters", "$20", "$20 0x1 0x2 &00:00:00:00:20 * eth0\n", "&00:00:00:00:20"},
@@ -308,8 +333,7 @@ const twocase tablecases[] = {
   // belongs to it and is never an entry of its own, and no field cut by the read is
   // an answer.
   {"head of a long line", "$70 eth0", "$70 0x1 0x2 &70 * eth0{255}$71 0x1 0x2 &99 * eth0\n", "&70"},
-  {"tail of a long line", "$71",
-   "$70 0x1 0x2 &70 * eth0{255}$71 0x1 0x2 &99 * eth0\n$71 0x1 0x2 &71 * eth0\n", "&71"},
+  {"tail of a long line", "$71", "$70 0x1 0x2 &70 * eth0{255}$71 0x1 0x2 &99 * eth0\n$71 0x1 0x2 &71 * eth0\n", "&71"},
   {"hw address past the read", "$72", "{222}$72 0x1 0x2 &98 * eth0\n$72 0x1 0x2 &72 * eth0\n", "&72"},
   {"hw address up to the read", "$73", "{219}$73 0x1 0x2 &97 * eth0\n$73 0x1 0x2 &73 * eth0\n", "&73"},
   {"device up to the read", "$74 eth0", "{212}$74 0x1 0x2 &96 * eth0x\n$74 0x1 0x2 &74 * eth0\n", "&74"},
@@ -321,48 +345,40 @@ const twocase tablecases[] = {
 
 // ---- The routing table, where netlink is denied ----
 
-// The routes as /proc/net/route writes them: a title line, then each address and mask as
-// the kernel's 32-bit number in hexadecimal, in this machine's byte order. The case lists
-// them as "IFACE DESTINATION/PREFIX FLAGS [GATEWAY]", parted by commas, in the order the
-// kernel lists them.
-void routetable(const char *routes, char (&buffer)[1024]) {
-  int length = snprintf(buffer, sizeof buffer,
+// What the reader makes of the client's route: "none" (the interface then unread), or
+// else the route's interface ("" for no route). The case lists the routes as "IFACE
+// DESTINATION/PREFIX FLAGS [GATEWAY]", parted by commas, in the order the kernel lists
+// them; /proc/net/route writes a title line, then each address and mask as the kernel's
+// 32-bit number in hexadecimal, in this machine's byte order.
+void routetest(const twocase &c, const char *, text &got) {
+  char table[1024], buffer[1024], device[IF_NAMESIZE] = "";
+  int length = snprintf(table, sizeof table,
                         "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU"
                         "\tWindow\tIRTT\n");
-  for (const char *route = routes; route != nullptr && *route != '\0'; route = strchr(route, ',')) {
+  for (const char *route = c.input; route != nullptr && *route != '\0';
+       route = strchr(route, ',')) {
     route += *route == ',';
     char iface[16], destination[16], gateway[16] = "0.0.0.0";
     unsigned prefix, flags, net = 0, via = 0;
     if (sscanf(route, "%15s %15[0-9.]/%u %x %15[0-9.]", iface, destination, &prefix, &flags,
                gateway) < 4)
       return bad(route);
-    const unsigned mask = prefix == 0 ? 0 : htonl(~0u << (32 - prefix));
     inet_pton(AF_INET, destination, &net);
     inet_pton(AF_INET, gateway, &via);
-    length +=
-        snprintf(buffer + length, sizeof buffer - length,
-                 "%s\t%08X\t%08X\t%04X\t0\t0\t0\t%08X\t0\t0\t0\n", iface, net, via, flags, mask);
-  }
-}
-
-// What the reader makes of the client's route: "none" (the interface then unread), or
-// else the route's interface ("" for no route).
-void routetest(const twocase &c, const char *, text &got, text &) {
-  char table[1024], buffer[1024], device[IF_NAMESIZE] = "";
-  routetable(c.input, table);
-  FILE *file = opentable(table, buffer);
-  if (file == nullptr) {
-    snprintf(got, sizeof got, "no FILE for the table");
-    return;
+    length += snprintf(table + length, sizeof table - length,
+                       "%s\t%08X\t%08X\t%04X\t0\t0\t0\t%08X\t0\t0\t0\n", iface, net, via, flags,
+                       prefix == 0 ? 0 : htonl(~0u << (32 - prefix)));
   }
   neighbourquery query = {};
   query.family = AF_INET;
   inet_pton(AF_INET, c.client, query.address);
-  const answer result = findroute(file, query, device);
-  fclose(file);
-  // Through a gateway no entry is looked for, on any interface.
-  snprintf(got, sizeof got, "%s",
-           result == answer::unknown ? device : answernames[static_cast<int>(result)]);
+  if (FILE *file = opentable(table, buffer, got)) {
+    const answer result = findroute(file, query, device);
+    // Through a gateway no entry is looked for, on any interface.
+    snprintf(got, sizeof got, "%s",
+             result == answer::unknown ? device : answernames[static_cast<int>(result)]);
+    fclose(file);
+  }
 }
 
 // The route's interface is the longest prefix's that holds the client, of equals the
@@ -372,20 +388,13 @@ void routetest(const twocase &c, const char *, text &got, text &) {
 const twocase routetablecases[] = {
   {"on the link", "198.51.100.20", "lan0 198.51.100.0/24 1", "lan0"},
   {"default through a gateway", "192.0.2.50", "wan0 0.0.0.0/0 3 203.0.113.254", "none"},
-  {"the link before the default", "198.51.100.20",
-   "wan0 0.0.0.0/0 3 203.0.113.254, lan0 198.51.100.0/24 1", "lan0"},
-  {"host route listed after its net", "198.51.100.99",
-   "lan0 198.51.100.0/24 1, wan0 198.51.100.99/32 5", "wan0"},
-  {"host route listed before its net", "198.51.100.99",
-   "wan0 198.51.100.99/32 5, lan0 198.51.100.0/24 1", "wan0"},
-  {"a longer prefix beside, not holding", "198.51.100.20",
-   "lan0 198.51.100.0/24 1, wan0 198.51.100.128/25 1", "lan0"},
-  {"of equal prefixes the first", "198.51.100.20",
-   "lan0 198.51.100.0/24 1, wan0 198.51.100.0/24 1", "lan0"},
-  {"a gateway behind a longer prefix", "203.0.113.200",
-   "lan0 203.0.113.0/24 1, lan0 203.0.113.128/25 3 198.51.100.254", "none"},
-  {"the link before a gateway's shorter prefix", "203.0.113.200",
-   "lan0 203.0.113.0/24 3 198.51.100.254, wan0 203.0.113.200/32 5", "wan0"},
+  {"the link before the default", "198.51.100.20", "wan0 0.0.0.0/0 3 203.0.113.254, lan0 198.51.100.0/24 1", "lan0"},
+  {"host route listed after its net", "198.51.100.99", "lan0 198.51.100.0/24 1, wan0 198.51.100.99/32 5", "wan0"},
+  {"host route listed before its net", "198.51.100.99", "wan0 198.51.100.99/32 5, lan0 198.51.100.0/24 1", "wan0"},
+  {"a longer prefix beside, not holding", "198.51.100.20", "lan0 198.51.100.0/24 1, wan0 198.51.100.128/25 1", "lan0"},
+  {"of equal prefixes the first", "198.51.100.20", "lan0 198.51.100.0/24 1, wan0 198.51.100.0/24 1", "lan0"},
+  {"a gateway behind a longer prefix", "203.0.113.200", "lan0 203.0.113.0/24 1, lan0 203.0.113.128/25 3 198.51.100.254", "none"},
+  {"the link before a gateway's shorter prefix", "203.0.113.200", "lan0 203.0.113.0/24 3 198.51.100.254, wan0 203.0.113.200/32 5", "wan0"},
   {"no route holds the client", "192.0.2.1", "lan0 198.51.100.0/24 1", ""},
   {"unreachable: no interface", "192.0.2.1", "* 192.0.2.0/24 201", "*"},
   {"the title line alone", "198.51.100.20", "", ""},
@@ -394,9 +403,8 @@ const twocase routetablecases[] = {
 
 // ---- The kernel's answers ----
 
-// The request the answers are read for, and an earlier one, whose answer came too late.
+// The request the answers are read for.
 constexpr unsigned asked = 7;
-constexpr unsigned earlier = asked - 1;
 
 // One datagram of answers, built message by message, in a buffer far longer than the
 // datagram, so that a parser that reads past it reads zeros here and no other object.
@@ -409,212 +417,142 @@ struct datagram {
   size_t claim;     // the length that recvfrom reports, when not 0
 };
 
-void put(datagram &d, const void *data, size_t size) {
-  memcpy(d.bytes + d.length, data, size);
-  d.length += size;
-}
-
 template <typename Field>
 void set(datagram &d, size_t at, Field value) {
   memcpy(d.bytes + at, &value, sizeof value);
 }
 
-void begin(datagram &d, unsigned short type, unsigned short flags, unsigned sequence) {
-  d.length = NLMSG_ALIGN(d.length);
-  d.message = d.length;
-  nlmsghdr header = {};
-  header.nlmsg_type = type;
-  header.nlmsg_flags = flags;
-  header.nlmsg_seq = sequence;
+// Appends to the message being built, which counts what it holds.
+void put(datagram &d, const void *data, size_t size) {
+  memcpy(d.bytes + d.length, data, size);
+  d.length += size;
+  set(d, d.message + offsetof(nlmsghdr, nlmsg_len), static_cast<uint32_t>(d.length - d.message));
+}
+
+void begin(datagram &d, unsigned short type, unsigned short flags, unsigned sequence,
+           const void *body, size_t size) {
+  d.message = d.length = NLMSG_ALIGN(d.length);
+  const nlmsghdr header = {0, type, flags, sequence, 0};
   put(d, &header, sizeof header);
+  put(d, body, size);
 }
 
 void attribute(datagram &d, unsigned short type, const void *payload, size_t size) {
-  d.length = RTA_ALIGN(d.length);
-  d.attribute = d.length;
+  d.attribute = d.length = RTA_ALIGN(d.length);
   const rtattr head = {static_cast<unsigned short>(RTA_LENGTH(size)), type};
   put(d, &head, sizeof head);
   put(d, payload, size);
 }
 
-void end(datagram &d) {
-  set(d, d.message + offsetof(nlmsghdr, nlmsg_len), static_cast<uint32_t>(d.length - d.message));
-}
-
-// A route of type to the IPv4 client, by interface (0 for no RTA_OIF) and, when hop is
-// "gateway" or "via", through a gateway, named by RTA_GATEWAY or RTA_VIA.
-void route(datagram &d, unsigned sequence, int type, unsigned interface, const char *hop) {
-  begin(d, RTM_NEWROUTE, 0, sequence);
-  rtmsg message = {};
-  message.rtm_family = AF_INET;
-  message.rtm_dst_len = 32;
-  message.rtm_type = static_cast<unsigned char>(type);
-  put(d, &message, sizeof message);
-  const unsigned char client[4] = {192, 0, 2, 10}, via[2 + 4] = {AF_INET, 0, 192, 0, 2, 1};
-  attribute(d, RTA_DST, client, sizeof client);
-  if (interface != 0)
-    attribute(d, RTA_OIF, &interface, sizeof interface);
-  if (strcmp(hop, "gateway") == 0)
-    attribute(d, RTA_GATEWAY, via + 2, 4);
-  else if (strcmp(hop, "via") == 0)
-    attribute(d, RTA_VIA, via, sizeof via);
-  else if (*hop != '\0')
-    bad(hop);
-  end(d);
-}
-
-// A neighbour entry for address ("-" for none) on interface, in state, with a link-layer
-// address of size bytes (none for -1) that ends in the byte mac; flags NLM_F_MULTI for a
-// dump's.
-void neighbour(datagram &d, unsigned sequence, const char *address, int interface, int state,
-               unsigned mac, int size, unsigned short flags) {
-  begin(d, RTM_NEWNEIGH, flags, sequence);
-  ndmsg message = {};
-  const bool ipv4 = strchr(address, ':') == nullptr;
-  message.ndm_family = ipv4 ? AF_INET : AF_INET6;
-  message.ndm_ifindex = interface;
-  message.ndm_state = static_cast<unsigned short>(state);
-  put(d, &message, sizeof message);
-  unsigned char destination[16], link[40] = {0x02};
-  if (strcmp(address, "-") != 0 && inet_pton(message.ndm_family, address, destination) != 1)
-    bad(address);
-  if (strcmp(address, "-") != 0)
-    attribute(d, NDA_DST, destination, ipv4 ? 4 : 16);
-  if (size > 0)
-    link[size - 1] = static_cast<unsigned char>(mac);
-  if (size >= 0)
-    attribute(d, NDA_LLADDR, link, static_cast<size_t>(size));
-  end(d);
-}
-
-// An error in answer to a request of type request.
-void error(datagram &d, unsigned sequence, int code, unsigned short request) {
-  begin(d, NLMSG_ERROR, 0, sequence);
-  nlmsgerr message = {};
-  message.error = code;
-  message.msg.nlmsg_type = request;
-  message.msg.nlmsg_seq = sequence;
-  put(d, &message, sizeof message);
-  end(d);
-}
-
-void done(datagram &d, unsigned sequence) {
-  begin(d, NLMSG_DONE, NLM_F_MULTI, sequence);
-  const int status = 0;
-  put(d, &status, sizeof status);
-  end(d);
-}
-
-struct named {
-  const char *word;
-  int value;
-};
-const named routetypes[] = {{"route", RTN_UNICAST},
-                            {"local", RTN_LOCAL},
-                            {"unreachable", RTN_UNREACHABLE},
-                            {"blackhole", RTN_BLACKHOLE}};
-const named states[] = {{"reachable", NUD_REACHABLE}, {"stale", NUD_STALE},
-                        {"permanent", NUD_PERMANENT}, {"probing", NUD_PROBE},
-                        {"noarp", NUD_NOARP},         {"incomplete", NUD_INCOMPLETE},
-                        {"failed", NUD_FAILED}};
-const named codes[] = {{"0", 0},
-                       {"-ENOENT", -ENOENT},
-                       {"-EOPNOTSUPP", -EOPNOTSUPP},
-                       {"-EINVAL", -EINVAL},
-                       {"-ENETUNREACH", -ENETUNREACH}};
-
-template <size_t count>
-const int *find(const named (&names)[count], const char *word) {
-  for (const named &name : names)
-    if (strcmp(name.word, word) == 0)
-      return &name.value;
-  return nullptr;
-}
-
-// Builds one item of a datagram's script, after "earlier: " or "later: " for the request
-// before or after the one asked:
-//   route|local|unreachable|blackhole N [gateway|via]   a route of that type by interface N
-//   neigh|dump ADDRESS N [STATE] [MAC[/SIZE]]            an entry, or a dump's, on N, with a
-//                                                        link-layer address of SIZE (6) bytes
-//                                                        that ends in the hex byte MAC
-//   error CODE [route]   done                            an error to a neighbour (or route) get
+// Builds one item of a datagram's script, for the question numbered number, or, after
+// "earlier: " or "later: ", the one before or after it:
+//   route|local|unreachable|blackhole N [gateway|via]   a route of that type to 192.0.2.10
+//                                                       by interface N (none for 0)
+//   neigh|dump ADDRESS|- N [STATE] [MAC[/SIZE]]         an entry, or a dump's, on N, with a
+//                                                       link-layer address of SIZE (6) bytes
+//                                                       that ends in the hex byte MAC
+//   error CODE [route]   done                           an error to a neighbour (or route) get
 // or damages the message built last:
 //   msglen [+]N   attrlen N   body N   attrcut N   type newlink
-// its length (more than it is, with +), its last attribute's, its body cut to N bytes, the
-// first N bytes of a further attribute's header, its type; or the datagram:
+// its length (or more than it is, with +), its last attribute's, its body cut to N bytes,
+// the first N bytes of a further attribute's header, its type; or sets the datagram's:
 //   cut N   port N   claim N
-// the first N bytes of a further message's header (zeros), its sender, the length
+// the first N bytes of a further message's header (zeros), its sender, the length that
 // recvfrom reports.
-void item(datagram &d, const char *script) {
+void item(datagram &d, const char *script, unsigned number) {
   int early = 0, late = 0;
   sscanf(script, " earlier: %n", &early);
   sscanf(script, " later: %n", &late);
-  const unsigned sequence = early > 0 ? earlier : late > 0 ? asked + 1 : asked;
+  const unsigned sequence = early > 0 ? number - 1 : late > 0 ? number + 1 : number;
   char verb[16] = "", a[48] = "", b[16] = "", c[16] = "", e[16] = "";
   sscanf(script + early + late, "%15s %47s %15s %15s %15s", verb, a, b, c, e);
-  const int n = atoi(a);
-  const int *state = find(states, c), *code = find(codes, a);
+  const int n = atoi(a), *type = find(routetypes, verb), *state = find(states, c);
+  const int *code = find(codes, a);
   const char *mac = state != nullptr ? e : c;
+  const unsigned char family = strchr(a, ':') == nullptr ? AF_INET : AF_INET6;
+  unsigned char bytes[40] = {0x02}, client[16] = {192, 0, 2, 10},
+                via[] = {AF_INET, 0, 192, 0, 2, 1};
   unsigned byte = 0;
   int size = *mac == '\0' ? -1 : 6;
-  if (const int *type = find(routetypes, verb))
-    route(d, sequence, *type, static_cast<unsigned>(n), b);
-  else if ((strcmp(verb, "neigh") == 0 || strcmp(verb, "dump") == 0) &&
-           (state != nullptr || *e == '\0') &&
-           (*mac == '\0' || (sscanf(mac, "%x/%d", &byte, &size) >= 1 && size <= 40)))
-    neighbour(d, sequence, a, atoi(b), state != nullptr ? *state : NUD_REACHABLE, byte, size,
-              verb[0] == 'd' ? NLM_F_MULTI : 0);
-  else if (strcmp(verb, "error") == 0 && code != nullptr && (*b == '\0' || strcmp(b, "route") == 0))
-    error(d, sequence, *code, *b != '\0' ? RTM_GETROUTE : RTM_GETNEIGH);
-  else if (strcmp(verb, "done") == 0)
-    done(d, sequence);
-  else if (strcmp(verb, "msglen") == 0)
-    set(d, d.message + offsetof(nlmsghdr, nlmsg_len),
-        static_cast<uint32_t>(*a == '+' ? d.length - d.message + n : n));
-  else if (strcmp(verb, "attrlen") == 0)
-    set(d, d.attribute + offsetof(rtattr, rta_len), static_cast<unsigned short>(n));
-  else if (strcmp(verb, "type") == 0 && strcmp(a, "newlink") == 0)
+  if (type != nullptr) {
+    const rtmsg route = {AF_INET, 32, 0, 0, 0, 0, 0, static_cast<unsigned char>(*type), 0};
+    begin(d, RTM_NEWROUTE, 0, sequence, &route, sizeof route);
+    attribute(d, RTA_DST, client, 4);
+    if (n != 0)
+      attribute(d, RTA_OIF, &n, sizeof n);
+    if (strcmp(b, "gateway") == 0)
+      attribute(d, RTA_GATEWAY, via + 2, 4);
+    else if (strcmp(b, "via") == 0)
+      attribute(d, RTA_VIA, via, sizeof via);
+    else if (*b != '\0')
+      bad(b);
+  } else if ((strcmp(verb, "neigh") == 0 || strcmp(verb, "dump") == 0) &&
+             (state != nullptr || *e == '\0') &&
+             (*mac == '\0' || (sscanf(mac, "%x/%d", &byte, &size) >= 1 && size <= 40))) {
+    const ndmsg entry = {family,
+                         0,
+                         0,
+                         atoi(b),
+                         static_cast<unsigned short>(state != nullptr ? *state : NUD_REACHABLE),
+                         0,
+                         0};
+    begin(d, RTM_NEWNEIGH, verb[0] == 'd' ? NLM_F_MULTI : 0, sequence, &entry, sizeof entry);
+    if (strcmp(a, "-") != 0 && inet_pton(family, a, client) != 1)
+      bad(a);
+    if (strcmp(a, "-") != 0)
+      attribute(d, NDA_DST, client, family == AF_INET ? 4 : 16);
+    bytes[size > 0 ? size - 1 : 0] = static_cast<unsigned char>(byte);
+    if (size >= 0)
+      attribute(d, NDA_LLADDR, bytes, static_cast<size_t>(size));
+  } else if (strcmp(verb, "error") == 0 && code != nullptr && (*b == '\0' || !strcmp(b, "route"))) {
+    const unsigned short request = *b != '\0' ? RTM_GETROUTE : RTM_GETNEIGH;
+    const nlmsgerr error = {*code, {0, request, 0, sequence, 0}};
+    begin(d, NLMSG_ERROR, 0, sequence, &error, sizeof error);
+  } else if (strcmp(verb, "done") == 0) {
+    begin(d, NLMSG_DONE, NLM_F_MULTI, sequence, "\0\0\0", 4);
+  } else if (strcmp(verb, "msglen") == 0) { // the length leads the header and the attribute
+    set(d, d.message, static_cast<uint32_t>(*a == '+' ? d.length - d.message + n : n));
+  } else if (strcmp(verb, "attrlen") == 0) {
+    set(d, d.attribute, static_cast<unsigned short>(n));
+  } else if (strcmp(verb, "type") == 0 && strcmp(a, "newlink") == 0) {
     set(d, d.message + offsetof(nlmsghdr, nlmsg_type), static_cast<unsigned short>(RTM_NEWLINK));
-  else if (strcmp(verb, "body") == 0) {
+  } else if (strcmp(verb, "body") == 0) {
     d.length = d.message + NLMSG_HDRLEN + static_cast<size_t>(n);
-    end(d);
+    put(d, "", 0);
   } else if (strcmp(verb, "attrcut") == 0) {
-    const rtattr head = {8, 0};
-    put(d, &head, static_cast<size_t>(n));
-    end(d);
-  } else if (strcmp(verb, "cut") == 0)
+    put(d, "\x08\0\0\0", static_cast<size_t>(n));
+  } else if (strcmp(verb, "cut") == 0) {
     d.length += static_cast<size_t>(n);
-  else if (strcmp(verb, "port") == 0)
+  } else if (strcmp(verb, "port") == 0) {
     d.port = static_cast<unsigned>(n);
-  else if (strcmp(verb, "claim") == 0)
+  } else if (strcmp(verb, "claim") == 0) {
     d.claim = static_cast<size_t>(n);
-  else
+  } else {
     bad(verb);
+  }
 }
 
-// Builds datagram number index (from 0) of a script, whose datagrams are parted by "|" and
-// items by ","; false when it has no such datagram.
-bool build(const char *script, size_t index, datagram &d) {
+// Builds datagram index (from 0) of a script, for the question numbered number: its
+// datagrams are parted by "|", and their items by ","; false when it has no such datagram.
+bool build(const char *script, size_t index, unsigned number, datagram &d) {
   d = {};
   for (; index > 0 && script != nullptr; --index)
     script = strchr(script, '|') != nullptr ? strchr(script, '|') + 1 : nullptr;
   if (script == nullptr || *script == '\0')
     return false;
-  while (*script != '\0' && *script != '|') {
-    const size_t length = strcspn(script, ",|");
-    char one[80];
-    snprintf(one, sizeof one, "%.*s", static_cast<int>(length), script);
-    item(d, one);
-    script += length + (script[length] == ',');
+  for (char one[80]; *script != '\0' && *script != '|'; script += script[0] == ',') {
+    const int length = static_cast<int>(strcspn(script, ",|"));
+    snprintf(one, sizeof one, "%.*s", length, script);
+    item(d, one, number);
+    script += length;
   }
   return true;
 }
 
 // What the scan makes of the case's datagrams, for the client that context names, on the
-// interface it names after it (none for any): each next datagram is scanned while the
-// scan asks for more. Then "on N" for the query's interface, when it has one, and its
-// link-layer address.
-void scantest(const onecase &c, const char *context, text &got, text &) {
+// interface it names after it (none for any), each next datagram scanned while the scan
+// asks for more; then the query's interface, when it has one, and link-layer address.
+void scantest(const onecase &c, const char *context, text &got) {
   neighbourquery query = {};
   char address[INET6_ADDRSTRLEN] = "";
   sscanf(context, "%45s %u", address, &query.ifindex);
@@ -623,15 +561,15 @@ void scantest(const onecase &c, const char *context, text &got, text &) {
   // As classify marks one: link-local, and no zone.
   query.everylink = query.ifindex == 0 && islinklocal(query);
   static datagram d;
-  build(c.input, 0, d);
-  netlinkscan scan = scanmessages(d.bytes, d.length, asked, query);
-  for (size_t next = 1; scan == netlinkscan::more && build(c.input, next, d); ++next)
+  netlinkscan scan = netlinkscan::more;
+  for (size_t next = 0; scan == netlinkscan::more && (build(c.input, next, asked, d) || next == 0);
+       ++next)
     scan = scanmessages(d.bytes, d.length, asked, query);
-  char zone[16] = "";
+  int length = snprintf(got, sizeof got, "%s", scannames[static_cast<int>(scan)]);
   if (query.ifindex != 0)
-    snprintf(zone, sizeof zone, " on %u", query.ifindex);
-  snprintf(got, sizeof got, "%s%s%s%s", scannames[static_cast<int>(scan)], zone,
-           query.hwaddress[0] != '\0' ? " " : "", query.hwaddress);
+    length += snprintf(got + length, sizeof got - length, " on %u", query.ifindex);
+  if (query.hwaddress[0] != '\0')
+    snprintf(got + length, sizeof got - length, " %s", query.hwaddress);
 }
 
 // clang-format off
@@ -696,18 +634,17 @@ const onecase damagecases[] = {
 // The client's entry on the interface asked: its link-layer address, in a state other
 // than NOARP; without one it has none to give; another entry says nothing.
 const onecase neighbourcases[] = {
-  {"reachable", "neigh 192.0.2.10 3 10", "found on 3 02:00:00:00:00:10"},
-  {"stale", "neigh 192.0.2.10 3 stale 10", "found on 3 02:00:00:00:00:10"},
-  {"permanent", "neigh 192.0.2.10 3 permanent 10", "found on 3 02:00:00:00:00:10"},
-  {"probing", "neigh 192.0.2.10 3 probing 10", "found on 3 02:00:00:00:00:10"},
+  {"reachable", "neigh 192.0.2.10 3 10", "found on 3 &10"},
+  {"stale", "neigh 192.0.2.10 3 stale 10", "found on 3 &10"},
+  {"permanent", "neigh 192.0.2.10 3 permanent 10", "found on 3 &10"},
+  {"probing", "neigh 192.0.2.10 3 probing 10", "found on 3 &10"},
   {"NOARP, this host's own", "neigh 192.0.2.10 3 noarp 10", "none on 3"},
   {"incomplete, no address", "neigh 192.0.2.10 3 incomplete", "none on 3"},
   {"failed, no address", "neigh 192.0.2.10 3 failed", "none on 3"},
   {"empty link address", "neigh 192.0.2.10 3 00/0", "none on 3"},
-  {"20-byte link address", "neigh 192.0.2.10 3 20/20",
-   "found on 3 02:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:20"},
-  {"32-byte link address", "neigh 192.0.2.10 3 32/32", "found on 3 02:00:00:00:00:00:00:00:00:00:"
-   "00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:32"},
+  {"20-byte link address", "neigh 192.0.2.10 3 20/20", "found on 3 &00:00:00:00:00:00:00:00:00:00:00:00:00:00:20"},
+  {"32-byte link address", "neigh 192.0.2.10 3 32/32",
+   "found on 3 &00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:32"},
   {"33-byte link address", "neigh 192.0.2.10 3 33/33", "none on 3"},
   {"another client", "neigh 192.0.2.11 3 11", "ended on 3"},
   {"another interface", "neigh 192.0.2.10 4 10", "ended on 3"},
@@ -720,17 +657,14 @@ const onecase neighbourcases[] = {
 // The dump of every IPv6 neighbour: the first entry listed for the client wins; the
 // others are passed over, across datagrams, until NLMSG_DONE ends it.
 const onecase dumpcases[] = {
-  {"client listed second", "dump 2001:db8::11 2 11, dump 2001:db8::10 3 10", "found 02:00:00:00:00:10"},
-  {"first of two links", "dump 2001:db8::10 2 02, dump 2001:db8::10 3 03", "found 02:00:00:00:00:02"},
+  {"client listed second", "dump 2001:db8::11 2 11, dump 2001:db8::10 3 10", "found &10"},
+  {"first of two links", "dump 2001:db8::10 2 02, dump 2001:db8::10 3 03", "found &02"},
   {"others, then done", "dump 2001:db8::11 2 11, done", "ended"},
   {"others, and more to come", "dump 2001:db8::11 2 11", "more"},
-  {"in the second datagram",
-   "dump 2001:db8::11 2 11 | dump 2001:db8::12 2 12, dump 2001:db8::10 3 10", "found 02:00:00:00:00:10"},
+  {"in the second datagram", "dump 2001:db8::11 2 11 | dump 2001:db8::12 2 12, dump 2001:db8::10 3 10", "found &10"},
   {"done in the second datagram", "dump 2001:db8::11 2 11 | done", "ended"},
-  {"NOARP, on any link, passed over",
-   "dump 2001:db8::10 2 noarp 02, dump 2001:db8::10 3 03", "found 02:00:00:00:00:03"},
-  {"no address, on any link, passed over",
-   "dump 2001:db8::10 2 failed, dump 2001:db8::10 3 03", "found 02:00:00:00:00:03"},
+  {"NOARP, on any link, passed over", "dump 2001:db8::10 2 noarp 02, dump 2001:db8::10 3 03", "found &03"},
+  {"no address, on any link, passed over", "dump 2001:db8::10 2 failed, dump 2001:db8::10 3 03", "found &03"},
   {"an earlier dump's entry", "earlier: dump 2001:db8::10 2 02, done", "ended"},
   {"a get's answer ends it", "neigh 2001:db8::11 2 11, dump 2001:db8::10 3 10", "ended"},
 };
@@ -738,20 +672,16 @@ const onecase dumpcases[] = {
 // A link-local client without a zone is on whichever link lists it: the dump of every
 // link must list one address for it, the same on every link that lists it, and end.
 const onecase everylinkcases[] = {
-  {"one link lists it", "dump fe80::11 2 11, dump fe80::10 3 10, done", "found 02:00:00:00:00:10"},
-  {"the same address on two links", "dump fe80::10 2 10, dump fe80::10 3 10, done", "found 02:00:00:00:00:10"},
-  {"two addresses on two links", "dump fe80::10 2 02, dump fe80::10 3 03, done", "none 02:00:00:00:00:02"},
-  {"listed, and more to come", "dump fe80::10 2 10", "more 02:00:00:00:00:10"},
-  {"listed, then done in the next datagram", "dump fe80::10 2 10 | done", "found 02:00:00:00:00:10"},
-  {"another address in the next datagram",
-   "dump fe80::10 2 02 | dump fe80::10 3 03, done", "none 02:00:00:00:00:02"},
+  {"one link lists it", "dump fe80::11 2 11, dump fe80::10 3 10, done", "found &10"},
+  {"the same address on two links", "dump fe80::10 2 10, dump fe80::10 3 10, done", "found &10"},
+  {"two addresses on two links", "dump fe80::10 2 02, dump fe80::10 3 03, done", "none &02"},
+  {"listed, and more to come", "dump fe80::10 2 10", "more &10"},
+  {"listed, then done in the next datagram", "dump fe80::10 2 10 | done", "found &10"},
+  {"another address in the next datagram", "dump fe80::10 2 02 | dump fe80::10 3 03, done", "none &02"},
   {"no link lists it", "dump fe80::11 2 11, done", "ended"},
-  {"NOARP on one link, passed over",
-   "dump fe80::10 2 noarp 02, dump fe80::10 3 03, done", "found 02:00:00:00:00:03"},
-  {"no address on one link, passed over",
-   "dump fe80::10 2 failed, dump fe80::10 3 03, done", "found 02:00:00:00:00:03"},
-  {"an earlier dump's address",
-   "earlier: dump fe80::10 2 02, dump fe80::10 3 03, done", "found 02:00:00:00:00:03"},
+  {"NOARP on one link, passed over", "dump fe80::10 2 noarp 02, dump fe80::10 3 03, done", "found &03"},
+  {"no address on one link, passed over", "dump fe80::10 2 failed, dump fe80::10 3 03, done", "found &03"},
+  {"an earlier dump's address", "earlier: dump fe80::10 2 02, dump fe80::10 3 03, done", "found &03"},
 };
 // clang-format on
 
@@ -784,32 +714,21 @@ extern "C" ssize_t sendto(int, const void *buffer, size_t length, int, const soc
   kernel.requestlength = length;
   memcpy(&header, buffer, sizeof header);
   kernel.sequence = header.nlmsg_seq;
-  const char *kind = header.nlmsg_type == RTM_GETROUTE        ? "route"
-                     : (header.nlmsg_flags & NLM_F_DUMP) != 0 ? "dump"
-                                                              : "neighbour";
+  const bool dump = (header.nlmsg_flags & NLM_F_DUMP) != 0;
   const size_t used = strlen(kernel.questions);
   snprintf(kernel.questions + used, sizeof kernel.questions - used, "%s%s", used > 0 ? " " : "",
-           kind);
+           header.nlmsg_type == RTM_GETROUTE ? "route"
+           : dump                            ? "dump"
+                                             : "neighbour");
   return static_cast<ssize_t>(length);
 }
 
 extern "C" ssize_t recvfrom(int, void *buffer, size_t length, int, sockaddr *from,
                             socklen_t *fromlength) {
   static datagram d;
-  if (kernel.replies == nullptr || !build(kernel.replies, kernel.next++, d)) {
+  if (kernel.replies == nullptr || !build(kernel.replies, kernel.next++, kernel.sequence, d)) {
     errno = EAGAIN;
     return -1;
-  }
-  // The scripts' numbers, for this question: asked is its own, earlier the one before.
-  for (size_t at = 0; at + sizeof(nlmsghdr) <= d.length;) {
-    nlmsghdr header;
-    memcpy(&header, d.bytes + at, sizeof header);
-    if (header.nlmsg_seq == asked || header.nlmsg_seq == earlier)
-      header.nlmsg_seq = kernel.sequence - (asked - header.nlmsg_seq);
-    memcpy(d.bytes + at, &header, sizeof header);
-    if (header.nlmsg_len < NLMSG_HDRLEN)
-      break;
-    at += NLMSG_ALIGN(header.nlmsg_len);
   }
   sockaddr_nl sender = {};
   sender.nl_family = AF_NETLINK;
@@ -824,8 +743,8 @@ namespace {
 
 // Reads the client as the program does, and puts to the stand-in kernel, which answers
 // with replies, the question named: the route, the dump, or the whole lookup.
-bool put(const char *client, const char *question, const char *replies, neighbourquery &query,
-         answer &result) {
+bool pose(const char *client, const char *question, const char *replies, neighbourquery &query,
+          answer &result) {
   const clientkind kind = classify(client, query);
   if (kind != clientkind::ipv4 && kind != clientkind::ipv6)
     return false;
@@ -838,11 +757,12 @@ bool put(const char *client, const char *question, const char *replies, neighbou
   return true;
 }
 
-// The answer to the question context names, its link-layer address and the questions put.
-void asktest(const twocase &c, const char *question, text &got, text &) {
+// The answer to the question that context names, its link-layer address, and the
+// questions that were put.
+void asktest(const twocase &c, const char *question, text &got) {
   neighbourquery query = {};
   answer result;
-  if (!put(c.client, question, c.input, query, result))
+  if (!pose(c.client, question, c.input, query, result))
     snprintf(got, sizeof got, "no address");
   else
     snprintf(got, sizeof got, "%s%s%s after %s", answernames[static_cast<int>(result)],
@@ -864,19 +784,17 @@ const twocase sendercases[] = {
 
 // A dump is read datagram by datagram until it settles the client or ends.
 const twocase dumpreadcases[] = {
-  {"in the second datagram", "2001:db8::10",
-   "dump 2001:db8::11 2 11 | dump 2001:db8::10 3 10", "found 02:00:00:00:00:10 after dump"},
+  {"in the second datagram", "2001:db8::10", "dump 2001:db8::11 2 11 | dump 2001:db8::10 3 10", "found &10 after dump"},
   {"ended, not listed", "2001:db8::10", "dump 2001:db8::11 2 11 | done", "unknown after dump"},
-  {"another socket's second datagram", "2001:db8::10",
-   "dump 2001:db8::11 2 11 | port 4242, dump 2001:db8::10 3 10", "failed after dump"},
+  {"another socket's second datagram", "2001:db8::10", "dump 2001:db8::11 2 11 | port 4242, dump 2001:db8::10 3 10",
+   "failed after dump"},
 };
 
 // The whole lookup of the kernel's tables: the route, then the entry on its interface,
 // then, for IPv6, the dump; each answer decides whether the next question is put.
 const twocase lookupcases[] = {
   // IPv4.
-  {"listed on the route's link", "192.0.2.10",
-   "route 3 | neigh 192.0.2.10 3 10", "found 02:00:00:00:00:10 after route neighbour"},
+  {"listed on the route's link", "192.0.2.10", "route 3 | neigh 192.0.2.10 3 10", "found &10 after route neighbour"},
   {"behind a gateway", "192.0.2.10", "route 3 gateway", "none after route"},
   {"this host's own address", "192.0.2.10", "local 1", "none after route"},
   {"no such entry", "192.0.2.10", "route 3 | error -ENOENT", "none after route neighbour"},
@@ -884,50 +802,41 @@ const twocase lookupcases[] = {
   {"no route", "192.0.2.10", "error -ENETUNREACH route", "unknown after route"},
   {"the route unanswered", "192.0.2.10", "", "none after route"},
   {"the route from another socket", "192.0.2.10", "port 4242, route 3", "none after route"},
-  {"incomplete on the route's link", "192.0.2.10",
-   "route 3 | neigh 192.0.2.10 3 incomplete", "none after route neighbour"},
+  {"incomplete on the route's link", "192.0.2.10", "route 3 | neigh 192.0.2.10 3 incomplete", "none after route neighbour"},
   // IPv6: the dump only where the get cannot say.
-  {"IPv6 listed", "2001:db8::10",
-   "route 3 | neigh 2001:db8::10 3 10", "found 02:00:00:00:00:10 after route neighbour"},
+  {"IPv6 listed", "2001:db8::10", "route 3 | neigh 2001:db8::10 3 10", "found &10 after route neighbour"},
   {"IPv6 no such entry, no dump", "2001:db8::10", "route 3 | error -ENOENT", "none after route neighbour"},
-  {"IPv6 the get refused, the dump", "2001:db8::10", "route 3 | error -EOPNOTSUPP | "
-   "dump 2001:db8::10 3 10, done", "found 02:00:00:00:00:10 after route neighbour dump"},
-  {"IPv6 no route, the dump", "2001:db8::10",
-   "error -ENETUNREACH route | dump 2001:db8::10 5 10", "found 02:00:00:00:00:10 after route dump"},
+  {"IPv6 the get refused, the dump", "2001:db8::10", "route 3 | error -EOPNOTSUPP | dump 2001:db8::10 3 10, done",
+   "found &10 after route neighbour dump"},
+  {"IPv6 no route, the dump", "2001:db8::10", "error -ENETUNREACH route | dump 2001:db8::10 5 10", "found &10 after route dump"},
   // Zones: the route is asked by the zone's interface, and must leave by it, unless the
   // address is link-local, which names its link alone.
-  {"zone, routed by it", "2001:db8::10%lo",
-   "route 1 | neigh 2001:db8::10 1 10", "found 02:00:00:00:00:10 after route neighbour"},
+  {"zone, routed by it", "2001:db8::10%lo", "route 1 | neigh 2001:db8::10 1 10", "found &10 after route neighbour"},
   {"zone, routed by another interface", "2001:db8::10%lo", "route 3", "none after route"},
   {"zone, no route", "2001:db8::10%lo", "error -ENETUNREACH route", "none after route"},
-  {"link-local zone, no route", "fe80::10%lo",
-   "error -ENETUNREACH route | neigh fe80::10 1 10", "found 02:00:00:00:00:10 after route neighbour"},
+  {"link-local zone, no route", "fe80::10%lo", "error -ENETUNREACH route | neigh fe80::10 1 10", "found &10 after route neighbour"},
   // A link-local client without a zone: the dump of every link, and nothing else.
-  {"link-local on one link", "fe80::10", "dump fe80::10 3 10, done", "found 02:00:00:00:00:10 after dump"},
-  {"link-local, two addresses", "fe80::10",
-   "dump fe80::10 2 02, dump fe80::10 3 03", "none 02:00:00:00:00:02 after dump"},
+  {"link-local on one link", "fe80::10", "dump fe80::10 3 10, done", "found &10 after dump"},
+  {"link-local, two addresses", "fe80::10", "dump fe80::10 2 02, dump fe80::10 3 03", "none &02 after dump"},
 };
 // clang-format on
 
-// The question as put, and as a later question's number would be: its type and flags, the
-// family and, for a route, the prefix length, the interface asked (RTA_OIF of a route,
-// ndm_ifindex of a neighbour), whether it names the client (RTA_DST), and whether its
-// length, or an attribute's, is wrong or its number not new.
-void questiontest(const twocase &c, const char *, text &got, text &) {
+// The question as put: its type and flags, the family and, for a route, the prefix length,
+// the interface asked (RTA_OIF of a route, ndm_ifindex of a neighbour), whether it names
+// the client (RTA_DST), and whether its length, or an attribute's, is wrong, or its number
+// not new.
+void questiontest(const twocase &c, const char *, text &got) {
   static unsigned last = 0;
   neighbourquery query = {};
   answer result;
-  if (!put(c.client, c.input, nullptr, query, result) || kernel.requestlength < NLMSG_HDRLEN) {
-    snprintf(got, sizeof got, "no question");
-    return;
-  }
   nlmsghdr header;
-  memcpy(&header, kernel.request, sizeof header);
   rtmsg route;
-  ndmsg neighbour;
   const char *body = reinterpret_cast<const char *>(kernel.request) + NLMSG_HDRLEN;
+  if (!pose(c.client, c.input, nullptr, query, result) ||
+      kernel.requestlength < NLMSG_HDRLEN + sizeof route)
+    return static_cast<void>(snprintf(got, sizeof got, "no question"));
+  memcpy(&header, kernel.request, sizeof header);
   memcpy(&route, body, sizeof route);
-  memcpy(&neighbour, body, sizeof neighbour);
   unsigned interface = 0;
   bool destination = false;
   const bool whole =
@@ -936,28 +845,18 @@ void questiontest(const twocase &c, const char *, text &got, text &) {
                     [&](unsigned type, const char *payload, size_t size) {
                       if (type == RTA_OIF && size == sizeof interface)
                         memcpy(&interface, payload, size);
-                      if (type == RTA_DST)
-                        destination = size == addresslength(query) &&
-                                      memcmp(payload, query.address, size) == 0;
+                      destination |= type == RTA_DST && size == addresslength(query) &&
+                                     memcmp(payload, query.address, size) == 0;
                     });
-  const bool isroute = header.nlmsg_type == RTM_GETROUTE;
   char prefix[8] = "";
-  if (isroute)
+  if (header.nlmsg_type == RTM_GETROUTE)
     snprintf(prefix, sizeof prefix, "/%u", route.rtm_dst_len);
-  else if (header.nlmsg_type == RTM_GETNEIGH)
-    interface = static_cast<unsigned>(neighbour.ndm_ifindex);
+  else
+    memcpy(&interface, body + offsetof(ndmsg, ndm_ifindex), sizeof interface);
   snprintf(got, sizeof got, "%s %s %s%s, interface %u%s%s%s",
-           isroute                             ? "route"
-           : header.nlmsg_type == RTM_GETNEIGH ? "neighbour"
-                                               : "other",
-           header.nlmsg_flags == NLM_F_REQUEST                  ? "request"
-           : header.nlmsg_flags == (NLM_F_REQUEST | NLM_F_DUMP) ? "dump request"
-                                                                : "other flags",
-           route.rtm_family == AF_INET    ? "inet"
-           : route.rtm_family == AF_INET6 ? "inet6"
-                                          : "other",
-           prefix, interface, destination ? ", the client" : "", whole ? "" : ", damaged",
-           header.nlmsg_seq > last ? "" : ", an old number");
+           nameof(questiontypes, header.nlmsg_type), nameof(questionflags, header.nlmsg_flags),
+           nameof(families, route.rtm_family), prefix, interface, destination ? ", the client" : "",
+           whole ? "" : ", damaged", header.nlmsg_seq > last ? "" : ", an old number");
   last = header.nlmsg_seq;
 }
 
