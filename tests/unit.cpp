@@ -31,7 +31,7 @@ struct twocase {
 };
 
 // The program's outcomes by name, in the order of their enumerations, and the words of
-// the scripts below.
+// the scripts and questions below.
 struct named {
   const char *word;
   int value;
@@ -40,13 +40,16 @@ struct named {
 const char *const kindnames[] = {"ipv4", "ipv6", "unknownzone", "noaddress"};
 const char *const answernames[] = {"found", "none", "unknown", "failed"};
 const char *const scannames[] = {"more", "found", "none", "ended"};
-const named routetypes[] = {{"route", RTN_UNICAST}, {"local", RTN_LOCAL}, {"unreachable", RTN_UNREACHABLE}, {"blackhole", RTN_BLACKHOLE}};
-const named states[] = {{"reachable", NUD_REACHABLE}, {"stale", NUD_STALE}, {"permanent", NUD_PERMANENT}, {"probing", NUD_PROBE},
-                        {"noarp", NUD_NOARP}, {"incomplete", NUD_INCOMPLETE}, {"failed", NUD_FAILED}};
-const named codes[] = {{"0", 0}, {"-ENOENT", -ENOENT}, {"-EOPNOTSUPP", -EOPNOTSUPP}, {"-EINVAL", -EINVAL}, {"-ENETUNREACH", -ENETUNREACH}};
-const named questiontypes[] = {{"route", RTM_GETROUTE}, {"neighbour", RTM_GETNEIGH}};
-const named questionflags[] = {{"request", NLM_F_REQUEST}, {"dump request", NLM_F_REQUEST | NLM_F_DUMP}};
-const named families[] = {{"inet", AF_INET}, {"inet6", AF_INET6}};
+const named routetypes[] = {{"route", RTN_UNICAST}, {"local", RTN_LOCAL},
+                            {"unreachable", RTN_UNREACHABLE}, {"blackhole", RTN_BLACKHOLE}};
+const named states[] = {{"reachable", NUD_REACHABLE}, {"stale", NUD_STALE}, {"probing", NUD_PROBE},
+                        {"permanent", NUD_PERMANENT}, {"noarp", NUD_NOARP},
+                        {"incomplete", NUD_INCOMPLETE}, {"failed", NUD_FAILED}};
+const named codes[] = {{"0", 0}, {"-ENOENT", -ENOENT}, {"-EOPNOTSUPP", -EOPNOTSUPP},
+                       {"-EINVAL", -EINVAL}, {"-ENETUNREACH", -ENETUNREACH}};
+const named questionwords[] = {{"route", RTM_GETROUTE}, {"neigh", RTM_GETNEIGH}, {"inet", AF_INET},
+                               {"inet6", AF_INET6}, {"get", NLM_F_REQUEST},
+                               {"dump", NLM_F_REQUEST | NLM_F_DUMP}};
 // clang-format on
 
 template <size_t count>
@@ -74,10 +77,10 @@ void bad(const char *word) {
 }
 
 // Writes a case's text into out: "$" stands for "192.0.2." and "&" for "02:00:00:00:00:",
-// and "{N}" pads the line with spaces up to column N, so that a line longer than one read
-// is exact.
+// the cases' network and hardware addresses, and "{N}" pads the line with spaces up to
+// column N, so that a line longer than one read is exact.
 template <size_t size>
-size_t expand(const char *in, char (&out)[size]) {
+const char *expand(const char *in, char (&out)[size]) {
   size_t length = 0, column = 0;
   const auto emit = [&](char c) {
     if (length < size - 1)
@@ -99,7 +102,7 @@ size_t expand(const char *in, char (&out)[size]) {
     }
   }
   out[length] = '\0';
-  return length;
+  return out;
 }
 
 // Runs each case of a table through test, which writes what came of it, and judges that
@@ -109,12 +112,11 @@ void rules(const char *group, const Case (&cases)[count],
            void (*test)(const Case &, const char *, text &), const char *context = "") {
   for (const Case &c : cases) {
     text got = "", want;
-    expand(c.want, want);
     badscript[0] = '\0';
     test(c, context, got);
     if (badscript[0] != '\0')
       snprintf(got, sizeof got, "no such word in the script: '%s'", badscript);
-    const bool held = strcmp(got, want) == 0;
+    const bool held = strcmp(got, expand(c.want, want)) == 0;
     ++(held ? passed : failed);
     if (!held)
       printf("FAIL %s: %s: got '%s', want '%s'\n", group, c.name, got, want);
@@ -154,21 +156,18 @@ const onecase trimcases[] = {
 void classifytest(const onecase &c, const char *, text &got) {
   neighbourquery query = {};
   const clientkind kind = classify(c.input, query);
-  const int family = kind == clientkind::ipv4 ? AF_INET : AF_INET6;
-  char address[INET6_ADDRSTRLEN] = "";
+  const int family = query.family == AF_INET ? AF_INET : AF_INET6;
+  const bool address = kind == clientkind::ipv4 || kind == clientkind::ipv6;
+  char written[INET6_ADDRSTRLEN] = "", zone[16] = "";
   unsigned char wanted[16];
-  sscanf(c.want, "%*s %45s", address);
-  if (query.family != family || inet_pton(family, address, wanted) != 1 ||
+  if (sscanf(c.want, "%*s %45s", written) != 1 || inet_pton(family, written, wanted) != 1 ||
       memcmp(wanted, query.address, addresslength(query)) != 0)
-    inet_ntop(query.family == AF_INET ? AF_INET : AF_INET6, query.address, address, sizeof address);
-  int length = snprintf(got, sizeof got, "%s", kindnames[static_cast<int>(kind)]);
-  if (kind != clientkind::ipv4 && kind != clientkind::ipv6)
-    return;
-  length += snprintf(got + length, sizeof got - length, " %s", address);
+    inet_ntop(family, query.address, written, sizeof written);
   if (query.ifindex != 0)
-    length += snprintf(got + length, sizeof got - length, " on %u", query.ifindex);
-  if (query.everylink)
-    snprintf(got + length, sizeof got - length, " every link");
+    snprintf(zone, sizeof zone, " on %u", query.ifindex);
+  snprintf(got, sizeof got, "%s%s%s%s%s", kindnames[static_cast<int>(kind)], address ? " " : "",
+           address ? written : "", address ? zone : "",
+           address && query.everylink ? " every link" : "");
 }
 
 // clang-format off
@@ -242,21 +241,19 @@ const onecase wholecases[] = {
 
 // A table, as the program reads one: from a FILE *. uClibc-ng, as built for firmware here,
 // has no fmemopen; a temporary file stands in there.
-FILE *opentable(const char *in, char (&buffer)[1024], text &got) {
-  const size_t length = expand(in, buffer);
+FILE *opentable(const char *table, text &got) {
 #ifdef __UCLIBC__
-  static_cast<void>(length);
-  FILE *table = tmpfile();
-  if (table != nullptr && (fputs(buffer, table) < 0 || fseek(table, 0, SEEK_SET) != 0)) {
-    fclose(table);
-    table = nullptr;
+  FILE *file = tmpfile();
+  if (file != nullptr && (fputs(table, file) < 0 || fseek(file, 0, SEEK_SET) != 0)) {
+    fclose(file);
+    file = nullptr;
   }
 #else
-  FILE *table = fmemopen(buffer, length, "r");
+  FILE *file = fmemopen(const_cast<char *>(table), strlen(table), "r");
 #endif
-  if (table == nullptr)
+  if (file == nullptr)
     snprintf(got, sizeof got, "no FILE for the table");
-  return table;
+  return file;
 }
 
 #define HEADER "IP address       HW type     Flags       HW address            Mask     Device\n"
@@ -265,10 +262,9 @@ FILE *opentable(const char *in, char (&buffer)[1024], text &got) {
 // case names after it, when it names one.
 void arptest(const twocase &c, const char *, text &got) {
   char table[1024], buffer[1024], client[64] = "", device[16] = "", line[linesize];
-  expand(c.client, buffer);
-  sscanf(buffer, "%63s %15s", client, device);
-  snprintf(table, sizeof table, HEADER "%s", c.input);
-  if (FILE *file = opentable(table, buffer, got)) {
+  sscanf(expand(c.client, buffer), "%63s %15s", client, device);
+  snprintf(buffer, sizeof buffer, HEADER "%s", c.input);
+  if (FILE *file = opentable(expand(buffer, table), got)) {
     const std::string_view found = findclient(file, client, device, line);
     snprintf(got, sizeof got, "%.*s", static_cast<int>(found.size()), found.data());
     fclose(file);
@@ -281,7 +277,8 @@ void arptest(const twocase &c, const char *, text &got) {
 const twocase tablecases[] = {
   // A complete entry's hardware address, exactly as listed.
   {"listed", "$20", "$20 0x1 0x2 &20 * eth0\n", "&20"},
-  {"upper-case hex as listed", "$20", "$20 0x1 0x2 02:AB:CD:EF:00:20 * eth0\n", "02:AB:CD:EF:00:20"},
+  {"upper-case hex as listed", "$20", "$20 0x1 0x2 02:AB:CD:EF:00:20 * eth0\n",
+   "02:AB:CD:EF:00:20"},
   {"not listed", "$20", "$21 0x1 0x2 &21 * eth0\n", ""},
   {"header only", "$20", "", ""},
   {"the titles are no entry", "IP", "", ""},
@@ -301,11 +298,13 @@ const twocase tablecases[] = {
   {"flags 0x12", "$20", "$20 0x1 0x12 &20 * eth0\n", "&20"},
   {"flags not in hex", "$20", "$20 0x1 2 &20 * eth0\n", ""},
   {"flags 0x alone", "$20", "$20 0x1 0x &20 * eth0\n", ""},
-  {"incomplete, then complete", "$20", "$20 0x1 0x0 00:00:00:00:00:00 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
+  {"incomplete, then complete", "$20",
+   "$20 0x1 0x0 00:00:00:00:00:00 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
   // The device: once the route names one, only its lines count, compared whole.
   {"on the route's device", "$20 eth0", "$20 0x1 0x2 &20 * eth0\n", "&20"},
   {"on another device", "$20 eth0", "$20 0x1 0x2 &20 * eth1\n", ""},
-  {"the route's device second", "$20 eth0", "$20 0x1 0x2 &01 * eth1\n$20 0x1 0x2 &02 * eth0\n", "&02"},
+  {"the route's device second", "$20 eth0", "$20 0x1 0x2 &01 * eth1\n$20 0x1 0x2 &02 * eth0\n",
+   "&02"},
   {"a longer device name", "$20 eth0", "$20 0x1 0x2 &20 * eth0.1\n", ""},
   {"a shorter device name", "$20 eth0", "$20 0x1 0x2 &20 * eth\n", ""},
   {"no device field", "$20 eth0", "$20 0x1 0x2 &20 *\n", ""},
@@ -318,7 +317,8 @@ const twocase tablecases[] = {
   {"two fields", "$20", "$20 0x1\n", ""},
   {"address alone", "$20", "$20\n", ""},
   {"blank line", "$20", "\n\n$20 0x1 0x2 &20 * eth0\n", "&20"},
-  {"a long first field", "$20", "$20000000000000000000000000000001 0x1 0x2 &99 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
+  {"a long first field", "$20",
+   "$20000000000000000000000000000001 0x1 0x2 &99 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
   // Hardware addresses: hex pairs joined by colons, at most 31 characters.
   {"one pair", "$20", "$20 0x1 0x2 02 * eth0\n", "02"},
   {"ten pairs, 29 characters", "$20", "$20 0x1 0x2 &00:00:00:00:20 * eth0\n", "&00:00:00:00:20"},
@@ -333,10 +333,14 @@ const twocase tablecases[] = {
   // belongs to it and is never an entry of its own, and no field cut by the read is
   // an answer.
   {"head of a long line", "$70 eth0", "$70 0x1 0x2 &70 * eth0{255}$71 0x1 0x2 &99 * eth0\n", "&70"},
-  {"tail of a long line", "$71", "$70 0x1 0x2 &70 * eth0{255}$71 0x1 0x2 &99 * eth0\n$71 0x1 0x2 &71 * eth0\n", "&71"},
-  {"hw address past the read", "$72", "{222}$72 0x1 0x2 &98 * eth0\n$72 0x1 0x2 &72 * eth0\n", "&72"},
-  {"hw address up to the read", "$73", "{219}$73 0x1 0x2 &97 * eth0\n$73 0x1 0x2 &73 * eth0\n", "&73"},
-  {"device up to the read", "$74 eth0", "{212}$74 0x1 0x2 &96 * eth0x\n$74 0x1 0x2 &74 * eth0\n", "&74"},
+  {"tail of a long line", "$71",
+   "$70 0x1 0x2 &70 * eth0{255}$71 0x1 0x2 &99 * eth0\n$71 0x1 0x2 &71 * eth0\n", "&71"},
+  {"hw address past the read", "$72", "{222}$72 0x1 0x2 &98 * eth0\n$72 0x1 0x2 &72 * eth0\n",
+   "&72"},
+  {"hw address up to the read", "$73", "{219}$73 0x1 0x2 &97 * eth0\n$73 0x1 0x2 &73 * eth0\n",
+   "&73"},
+  {"device up to the read", "$74 eth0", "{212}$74 0x1 0x2 &96 * eth0x\n$74 0x1 0x2 &74 * eth0\n",
+   "&74"},
   {"255 characters and newline", "$75", "{219}$75 0x1 0x2 &75\n", "&75"},
   {"line after 255 characters", "$76", "{219}$75 0x1 0x2 &75\n$76 0x1 0x2 &76\n", "&76"},
   {"255 characters at the end", "$77", "{219}$77 0x1 0x2 &77", "&77"},
@@ -345,34 +349,34 @@ const twocase tablecases[] = {
 
 // ---- The routing table, where netlink is denied ----
 
+#define ROUTEHEADER                                                                                \
+  "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+
 // What the reader makes of the client's route: "none" (the interface then unread), or
 // else the route's interface ("" for no route). The case lists the routes as "IFACE
 // DESTINATION/PREFIX FLAGS [GATEWAY]", parted by commas, in the order the kernel lists
 // them; /proc/net/route writes a title line, then each address and mask as the kernel's
 // 32-bit number in hexadecimal, in this machine's byte order.
 void routetest(const twocase &c, const char *, text &got) {
-  char table[1024], buffer[1024], device[IF_NAMESIZE] = "";
-  int length = snprintf(table, sizeof table,
-                        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU"
-                        "\tWindow\tIRTT\n");
+  char table[1024] = ROUTEHEADER, device[IF_NAMESIZE] = "", iface[16], destination[16];
   for (const char *route = c.input; route != nullptr && *route != '\0';
        route = strchr(route, ',')) {
-    route += *route == ',';
-    char iface[16], destination[16], gateway[16] = "0.0.0.0";
+    char gateway[16] = "0.0.0.0";
     unsigned prefix, flags, net = 0, via = 0;
-    if (sscanf(route, "%15s %15[0-9.]/%u %x %15[0-9.]", iface, destination, &prefix, &flags,
-               gateway) < 4)
+    if (sscanf(route += *route == ',', "%15s %15[0-9.]/%u %x %15[0-9.]", iface, destination,
+               &prefix, &flags, gateway) < 4)
       return bad(route);
     inet_pton(AF_INET, destination, &net);
     inet_pton(AF_INET, gateway, &via);
-    length += snprintf(table + length, sizeof table - length,
-                       "%s\t%08X\t%08X\t%04X\t0\t0\t0\t%08X\t0\t0\t0\n", iface, net, via, flags,
-                       prefix == 0 ? 0 : htonl(~0u << (32 - prefix)));
+    const size_t length = strlen(table);
+    snprintf(table + length, sizeof table - length,
+             "%s\t%08X\t%08X\t%04X\t0\t0\t0\t%08X\t0\t0\t0\n", iface, net, via, flags,
+             prefix == 0 ? 0 : htonl(~0u << (32 - prefix)));
   }
   neighbourquery query = {};
   query.family = AF_INET;
   inet_pton(AF_INET, c.client, query.address);
-  if (FILE *file = opentable(table, buffer, got)) {
+  if (FILE *file = opentable(table, got)) {
     const answer result = findroute(file, query, device);
     // Through a gateway no entry is looked for, on any interface.
     snprintf(got, sizeof got, "%s",
@@ -388,13 +392,20 @@ void routetest(const twocase &c, const char *, text &got) {
 const twocase routetablecases[] = {
   {"on the link", "198.51.100.20", "lan0 198.51.100.0/24 1", "lan0"},
   {"default through a gateway", "192.0.2.50", "wan0 0.0.0.0/0 3 203.0.113.254", "none"},
-  {"the link before the default", "198.51.100.20", "wan0 0.0.0.0/0 3 203.0.113.254, lan0 198.51.100.0/24 1", "lan0"},
-  {"host route listed after its net", "198.51.100.99", "lan0 198.51.100.0/24 1, wan0 198.51.100.99/32 5", "wan0"},
-  {"host route listed before its net", "198.51.100.99", "wan0 198.51.100.99/32 5, lan0 198.51.100.0/24 1", "wan0"},
-  {"a longer prefix beside, not holding", "198.51.100.20", "lan0 198.51.100.0/24 1, wan0 198.51.100.128/25 1", "lan0"},
-  {"of equal prefixes the first", "198.51.100.20", "lan0 198.51.100.0/24 1, wan0 198.51.100.0/24 1", "lan0"},
-  {"a gateway behind a longer prefix", "203.0.113.200", "lan0 203.0.113.0/24 1, lan0 203.0.113.128/25 3 198.51.100.254", "none"},
-  {"the link before a gateway's shorter prefix", "203.0.113.200", "lan0 203.0.113.0/24 3 198.51.100.254, wan0 203.0.113.200/32 5", "wan0"},
+  {"the link before the default", "198.51.100.20",
+   "wan0 0.0.0.0/0 3 203.0.113.254, lan0 198.51.100.0/24 1", "lan0"},
+  {"host route listed after its net", "198.51.100.99",
+   "lan0 198.51.100.0/24 1, wan0 198.51.100.99/32 5", "wan0"},
+  {"host route listed before its net", "198.51.100.99",
+   "wan0 198.51.100.99/32 5, lan0 198.51.100.0/24 1", "wan0"},
+  {"a longer prefix beside, not holding", "198.51.100.20",
+   "lan0 198.51.100.0/24 1, wan0 198.51.100.128/25 1", "lan0"},
+  {"of equal prefixes the first", "198.51.100.20", "lan0 198.51.100.0/24 1, wan0 198.51.100.0/24 1",
+   "lan0"},
+  {"a gateway behind a longer prefix", "203.0.113.200",
+   "lan0 203.0.113.0/24 1, lan0 203.0.113.128/25 3 198.51.100.254", "none"},
+  {"the link before a gateway's shorter prefix", "203.0.113.200",
+   "lan0 203.0.113.0/24 3 198.51.100.254, wan0 203.0.113.200/32 5", "wan0"},
   {"no route holds the client", "192.0.2.1", "lan0 198.51.100.0/24 1", ""},
   {"unreachable: no interface", "192.0.2.1", "* 192.0.2.0/24 201", "*"},
   {"the title line alone", "198.51.100.20", "", ""},
@@ -407,14 +418,13 @@ const twocase routetablecases[] = {
 constexpr unsigned asked = 7;
 
 // One datagram of answers, built message by message, in a buffer far longer than the
-// datagram, so that a parser that reads past it reads zeros here and no other object.
+// datagram, so that a parser that reads past it reads zeros here and no other object;
+// where its last message and that one's last attribute start, its sender (0 is the
+// kernel's) and the length that recvfrom reports, when not 0.
 struct datagram {
   alignas(nlmsghdr) char bytes[2 * netlinkbuffersize];
-  size_t length;
-  size_t message;   // where the message being built starts
-  size_t attribute; // where its last attribute starts
-  unsigned port;    // the sender's: 0 is the kernel's
-  size_t claim;     // the length that recvfrom reports, when not 0
+  size_t length, message, attribute, claim;
+  unsigned port;
 };
 
 template <typename Field>
@@ -470,8 +480,7 @@ void item(datagram &d, const char *script, unsigned number) {
   const int *code = find(codes, a);
   const char *mac = state != nullptr ? e : c;
   const unsigned char family = strchr(a, ':') == nullptr ? AF_INET : AF_INET6;
-  unsigned char bytes[40] = {0x02}, client[16] = {192, 0, 2, 10},
-                via[] = {AF_INET, 0, 192, 0, 2, 1};
+  unsigned char link[40] = {0x02}, client[16] = {192, 0, 2, 10}, via[] = {AF_INET, 0, 192, 0, 2, 1};
   unsigned byte = 0;
   int size = *mac == '\0' ? -1 : 6;
   if (type != nullptr) {
@@ -489,28 +498,24 @@ void item(datagram &d, const char *script, unsigned number) {
   } else if ((strcmp(verb, "neigh") == 0 || strcmp(verb, "dump") == 0) &&
              (state != nullptr || *e == '\0') &&
              (*mac == '\0' || (sscanf(mac, "%x/%d", &byte, &size) >= 1 && size <= 40))) {
-    const ndmsg entry = {family,
-                         0,
-                         0,
-                         atoi(b),
-                         static_cast<unsigned short>(state != nullptr ? *state : NUD_REACHABLE),
-                         0,
-                         0};
+    const unsigned short nud =
+        static_cast<unsigned short>(state != nullptr ? *state : NUD_REACHABLE);
+    const ndmsg entry = {family, 0, 0, atoi(b), nud, 0, 0};
     begin(d, RTM_NEWNEIGH, verb[0] == 'd' ? NLM_F_MULTI : 0, sequence, &entry, sizeof entry);
     if (strcmp(a, "-") != 0 && inet_pton(family, a, client) != 1)
       bad(a);
     if (strcmp(a, "-") != 0)
       attribute(d, NDA_DST, client, family == AF_INET ? 4 : 16);
-    bytes[size > 0 ? size - 1 : 0] = static_cast<unsigned char>(byte);
+    link[size > 0 ? size - 1 : 0] = static_cast<unsigned char>(byte);
     if (size >= 0)
-      attribute(d, NDA_LLADDR, bytes, static_cast<size_t>(size));
+      attribute(d, NDA_LLADDR, link, static_cast<size_t>(size));
   } else if (strcmp(verb, "error") == 0 && code != nullptr && (*b == '\0' || !strcmp(b, "route"))) {
     const unsigned short request = *b != '\0' ? RTM_GETROUTE : RTM_GETNEIGH;
     const nlmsgerr error = {*code, {0, request, 0, sequence, 0}};
     begin(d, NLMSG_ERROR, 0, sequence, &error, sizeof error);
   } else if (strcmp(verb, "done") == 0) {
     begin(d, NLMSG_DONE, NLM_F_MULTI, sequence, "\0\0\0", 4);
-  } else if (strcmp(verb, "msglen") == 0) { // the length leads the header and the attribute
+  } else if (strcmp(verb, "msglen") == 0) { // the length leads the header, as the attribute's
     set(d, d.message, static_cast<uint32_t>(*a == '+' ? d.length - d.message + n : n));
   } else if (strcmp(verb, "attrlen") == 0) {
     set(d, d.attribute, static_cast<unsigned short>(n));
@@ -535,16 +540,16 @@ void item(datagram &d, const char *script, unsigned number) {
 // Builds datagram index (from 0) of a script, for the question numbered number: its
 // datagrams are parted by "|", and their items by ","; false when it has no such datagram.
 bool build(const char *script, size_t index, unsigned number, datagram &d) {
+  char expanded[512], one[80];
   d = {};
-  for (; index > 0 && script != nullptr; --index)
+  for (script = expand(script, expanded); index > 0 && script != nullptr; --index)
     script = strchr(script, '|') != nullptr ? strchr(script, '|') + 1 : nullptr;
   if (script == nullptr || *script == '\0')
     return false;
-  for (char one[80]; *script != '\0' && *script != '|'; script += script[0] == ',') {
-    const int length = static_cast<int>(strcspn(script, ",|"));
+  for (int length; *script != '\0' && *script != '|'; script += length + (script[length] == ',')) {
+    length = static_cast<int>(strcspn(script, ",|"));
     snprintf(one, sizeof one, "%.*s", length, script);
     item(d, one, number);
-    script += length;
   }
   return true;
 }
@@ -554,22 +559,19 @@ bool build(const char *script, size_t index, unsigned number, datagram &d) {
 // asks for more; then the query's interface, when it has one, and link-layer address.
 void scantest(const onecase &c, const char *context, text &got) {
   neighbourquery query = {};
-  char address[INET6_ADDRSTRLEN] = "";
-  sscanf(context, "%45s %u", address, &query.ifindex);
-  query.family = strchr(address, ':') == nullptr ? AF_INET : AF_INET6;
-  inet_pton(query.family, address, query.address);
-  // As classify marks one: link-local, and no zone.
-  query.everylink = query.ifindex == 0 && islinklocal(query);
+  char client[INET6_ADDRSTRLEN] = "", zone[16] = "";
+  sscanf(context, "%45s %u", client, &query.ifindex);
+  // As the program reads the client: link-local, and no zone, is on every link.
+  static_cast<void>(classify(client, query));
   static datagram d;
   netlinkscan scan = netlinkscan::more;
   for (size_t next = 0; scan == netlinkscan::more && (build(c.input, next, asked, d) || next == 0);
        ++next)
     scan = scanmessages(d.bytes, d.length, asked, query);
-  int length = snprintf(got, sizeof got, "%s", scannames[static_cast<int>(scan)]);
   if (query.ifindex != 0)
-    length += snprintf(got + length, sizeof got - length, " on %u", query.ifindex);
-  if (query.hwaddress[0] != '\0')
-    snprintf(got + length, sizeof got - length, " %s", query.hwaddress);
+    snprintf(zone, sizeof zone, " on %u", query.ifindex);
+  snprintf(got, sizeof got, "%s%s%s%s", scannames[static_cast<int>(scan)], zone,
+           query.hwaddress[0] != '\0' ? " " : "", query.hwaddress);
 }
 
 // clang-format off
@@ -634,24 +636,25 @@ const onecase damagecases[] = {
 // The client's entry on the interface asked: its link-layer address, in a state other
 // than NOARP; without one it has none to give; another entry says nothing.
 const onecase neighbourcases[] = {
-  {"reachable", "neigh 192.0.2.10 3 10", "found on 3 &10"},
-  {"stale", "neigh 192.0.2.10 3 stale 10", "found on 3 &10"},
-  {"permanent", "neigh 192.0.2.10 3 permanent 10", "found on 3 &10"},
-  {"probing", "neigh 192.0.2.10 3 probing 10", "found on 3 &10"},
-  {"NOARP, this host's own", "neigh 192.0.2.10 3 noarp 10", "none on 3"},
-  {"incomplete, no address", "neigh 192.0.2.10 3 incomplete", "none on 3"},
-  {"failed, no address", "neigh 192.0.2.10 3 failed", "none on 3"},
-  {"empty link address", "neigh 192.0.2.10 3 00/0", "none on 3"},
-  {"20-byte link address", "neigh 192.0.2.10 3 20/20", "found on 3 &00:00:00:00:00:00:00:00:00:00:00:00:00:00:20"},
-  {"32-byte link address", "neigh 192.0.2.10 3 32/32",
+  {"reachable", "neigh $10 3 10", "found on 3 &10"},
+  {"stale", "neigh $10 3 stale 10", "found on 3 &10"},
+  {"permanent", "neigh $10 3 permanent 10", "found on 3 &10"},
+  {"probing", "neigh $10 3 probing 10", "found on 3 &10"},
+  {"NOARP, this host's own", "neigh $10 3 noarp 10", "none on 3"},
+  {"incomplete, no address", "neigh $10 3 incomplete", "none on 3"},
+  {"failed, no address", "neigh $10 3 failed", "none on 3"},
+  {"empty link address", "neigh $10 3 00/0", "none on 3"},
+  {"20-byte link address", "neigh $10 3 20/20",
+   "found on 3 &00:00:00:00:00:00:00:00:00:00:00:00:00:00:20"},
+  {"32-byte link address", "neigh $10 3 32/32",
    "found on 3 &00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:32"},
-  {"33-byte link address", "neigh 192.0.2.10 3 33/33", "none on 3"},
-  {"another client", "neigh 192.0.2.11 3 11", "ended on 3"},
-  {"another interface", "neigh 192.0.2.10 4 10", "ended on 3"},
-  {"another family", "neigh ::ffff:192.0.2.10 3 10", "ended on 3"},
+  {"33-byte link address", "neigh $10 3 33/33", "none on 3"},
+  {"another client", "neigh $11 3 11", "ended on 3"},
+  {"another interface", "neigh $10 4 10", "ended on 3"},
+  {"another family", "neigh ::ffff:$10 3 10", "ended on 3"},
   {"no destination", "neigh - 3 10", "ended on 3"},
-  {"another message type", "neigh 192.0.2.10 3 10, type newlink", "ended on 3"},
-  {"link address past the body", "neigh 192.0.2.10 3 10, attrlen 64", "ended on 3"},
+  {"another message type", "neigh $10 3 10, type newlink", "ended on 3"},
+  {"link address past the body", "neigh $10 3 10, attrlen 64", "ended on 3"},
 };
 
 // The dump of every IPv6 neighbour: the first entry listed for the client wins; the
@@ -661,10 +664,13 @@ const onecase dumpcases[] = {
   {"first of two links", "dump 2001:db8::10 2 02, dump 2001:db8::10 3 03", "found &02"},
   {"others, then done", "dump 2001:db8::11 2 11, done", "ended"},
   {"others, and more to come", "dump 2001:db8::11 2 11", "more"},
-  {"in the second datagram", "dump 2001:db8::11 2 11 | dump 2001:db8::12 2 12, dump 2001:db8::10 3 10", "found &10"},
+  {"in the second datagram",
+   "dump 2001:db8::11 2 11 | dump 2001:db8::12 2 12, dump 2001:db8::10 3 10", "found &10"},
   {"done in the second datagram", "dump 2001:db8::11 2 11 | done", "ended"},
-  {"NOARP, on any link, passed over", "dump 2001:db8::10 2 noarp 02, dump 2001:db8::10 3 03", "found &03"},
-  {"no address, on any link, passed over", "dump 2001:db8::10 2 failed, dump 2001:db8::10 3 03", "found &03"},
+  {"NOARP, on any link, passed over", "dump 2001:db8::10 2 noarp 02, dump 2001:db8::10 3 03",
+   "found &03"},
+  {"no address, on any link, passed over", "dump 2001:db8::10 2 failed, dump 2001:db8::10 3 03",
+   "found &03"},
   {"an earlier dump's entry", "earlier: dump 2001:db8::10 2 02, done", "ended"},
   {"a get's answer ends it", "neigh 2001:db8::11 2 11, dump 2001:db8::10 3 10", "ended"},
 };
@@ -677,28 +683,31 @@ const onecase everylinkcases[] = {
   {"two addresses on two links", "dump fe80::10 2 02, dump fe80::10 3 03, done", "none &02"},
   {"listed, and more to come", "dump fe80::10 2 10", "more &10"},
   {"listed, then done in the next datagram", "dump fe80::10 2 10 | done", "found &10"},
-  {"another address in the next datagram", "dump fe80::10 2 02 | dump fe80::10 3 03, done", "none &02"},
+  {"another address in the next datagram", "dump fe80::10 2 02 | dump fe80::10 3 03, done",
+   "none &02"},
   {"no link lists it", "dump fe80::11 2 11, done", "ended"},
-  {"NOARP on one link, passed over", "dump fe80::10 2 noarp 02, dump fe80::10 3 03, done", "found &03"},
-  {"no address on one link, passed over", "dump fe80::10 2 failed, dump fe80::10 3 03, done", "found &03"},
-  {"an earlier dump's address", "earlier: dump fe80::10 2 02, dump fe80::10 3 03, done", "found &03"},
+  {"NOARP on one link, passed over", "dump fe80::10 2 noarp 02, dump fe80::10 3 03, done",
+   "found &03"},
+  {"no address on one link, passed over", "dump fe80::10 2 failed, dump fe80::10 3 03, done",
+   "found &03"},
+  {"an earlier dump's address", "earlier: dump fe80::10 2 02, dump fe80::10 3 03, done",
+   "found &03"},
 };
 // clang-format on
 
 // ---- The kernel's socket ----
 
 // A kernel of the test's own, for ask(): the C library's sendto and recvfrom are replaced
-// in this executable by the two below, which the program's calls bind to. It keeps each
-// question's kind and sequence number, and answers with the datagrams of the case's
-// script, one per read, numbered for the question asked; when they run out, the read
-// times out.
+// in this executable by the two below, which the program's calls bind to. It keeps the
+// last question, and each one's kind and sequence number, and answers with the datagrams
+// of the case's script, one per read, numbered for the question asked; when they run
+// out, the read times out.
 struct {
   const char *replies;
-  size_t next;
+  size_t next, requestlength;
   unsigned sequence;
   char questions[64];
   unsigned char request[128];
-  size_t requestlength;
 } kernel;
 
 } // namespace
@@ -706,20 +715,16 @@ struct {
 extern "C" ssize_t sendto(int, const void *buffer, size_t length, int, const sockaddr *,
                           socklen_t) {
   nlmsghdr header;
-  if (length < sizeof header || length > sizeof kernel.request) {
-    errno = EMSGSIZE;
-    return -1;
-  }
-  memcpy(kernel.request, buffer, length);
-  kernel.requestlength = length;
-  memcpy(&header, buffer, sizeof header);
+  kernel.requestlength = length < sizeof kernel.request ? length : sizeof kernel.request;
+  memcpy(kernel.request, buffer, kernel.requestlength);
+  memcpy(&header, kernel.request, sizeof header);
   kernel.sequence = header.nlmsg_seq;
   const bool dump = (header.nlmsg_flags & NLM_F_DUMP) != 0;
   const size_t used = strlen(kernel.questions);
   snprintf(kernel.questions + used, sizeof kernel.questions - used, "%s%s", used > 0 ? " " : "",
            header.nlmsg_type == RTM_GETROUTE ? "route"
            : dump                            ? "dump"
-                                             : "neighbour");
+                                             : "neigh");
   return static_cast<ssize_t>(length);
 }
 
@@ -730,9 +735,7 @@ extern "C" ssize_t recvfrom(int, void *buffer, size_t length, int, sockaddr *fro
     errno = EAGAIN;
     return -1;
   }
-  sockaddr_nl sender = {};
-  sender.nl_family = AF_NETLINK;
-  sender.nl_pid = d.port;
+  const sockaddr_nl sender = {AF_NETLINK, 0, d.port, 0};
   memcpy(from, &sender, *fromlength < sizeof sender ? *fromlength : sizeof sender);
   *fromlength = sizeof sender;
   memcpy(buffer, d.bytes, d.length < length ? d.length : length);
@@ -745,7 +748,8 @@ namespace {
 // with replies, the question named: the route, the dump, or the whole lookup.
 bool pose(const char *client, const char *question, const char *replies, neighbourquery &query,
           answer &result) {
-  const clientkind kind = classify(client, query);
+  text expanded;
+  const clientkind kind = classify(expand(client, expanded), query);
   if (kind != clientkind::ipv4 && kind != clientkind::ipv6)
     return false;
   kernel = {};
@@ -757,16 +761,16 @@ bool pose(const char *client, const char *question, const char *replies, neighbo
   return true;
 }
 
-// The answer to the question that context names, its link-layer address, and the
-// questions that were put.
+// The questions that were put for the one that context names, and the answer, with its
+// link-layer address.
 void asktest(const twocase &c, const char *question, text &got) {
   neighbourquery query = {};
   answer result;
   if (!pose(c.client, question, c.input, query, result))
     snprintf(got, sizeof got, "no address");
   else
-    snprintf(got, sizeof got, "%s%s%s after %s", answernames[static_cast<int>(result)],
-             query.hwaddress[0] != '\0' ? " " : "", query.hwaddress, kernel.questions);
+    snprintf(got, sizeof got, "%s: %s%s%s", kernel.questions, answernames[static_cast<int>(result)],
+             query.hwaddress[0] != '\0' ? " " : "", query.hwaddress);
 }
 
 // clang-format off
@@ -774,57 +778,65 @@ void asktest(const twocase &c, const char *question, text &got) {
 // sends, however well made, is no answer. Nor is a datagram cut short by the buffer, or
 // no datagram at all: the question failed.
 const twocase sendercases[] = {
-  {"the kernel's answer", "192.0.2.10", "route 3", "found after route"},
-  {"another socket's answer", "192.0.2.10", "port 4242, route 3", "failed after route"},
-  {"another socket's, then the kernel's", "192.0.2.10", "port 4242, route 3 | route 3", "failed after route"},
-  {"larger than the buffer", "192.0.2.10", "claim 8193, route 3", "failed after route"},
-  {"no answer in time", "192.0.2.10", "", "failed after route"},
-  {"an earlier question's answer first", "192.0.2.10", "earlier: route 9 | route 3", "found after route"},
+  {"the kernel's answer", "$10", "route 3", "route: found"},
+  {"another socket's answer", "$10", "port 4242, route 3", "route: failed"},
+  {"another socket's, then the kernel's", "$10", "port 4242, route 3 | route 3", "route: failed"},
+  {"larger than the buffer", "$10", "claim 8193, route 3", "route: failed"},
+  {"no answer in time", "$10", "", "route: failed"},
+  {"an earlier question's answer first", "$10", "earlier: route 9 | route 3", "route: found"},
 };
 
 // A dump is read datagram by datagram until it settles the client or ends.
 const twocase dumpreadcases[] = {
-  {"in the second datagram", "2001:db8::10", "dump 2001:db8::11 2 11 | dump 2001:db8::10 3 10", "found &10 after dump"},
-  {"ended, not listed", "2001:db8::10", "dump 2001:db8::11 2 11 | done", "unknown after dump"},
-  {"another socket's second datagram", "2001:db8::10", "dump 2001:db8::11 2 11 | port 4242, dump 2001:db8::10 3 10",
-   "failed after dump"},
+  {"in the second datagram", "2001:db8::10", "dump 2001:db8::11 2 11 | dump 2001:db8::10 3 10",
+   "dump: found &10"},
+  {"ended, not listed", "2001:db8::10", "dump 2001:db8::11 2 11 | done", "dump: unknown"},
+  {"another socket's second datagram", "2001:db8::10",
+   "dump 2001:db8::11 2 11 | port 4242, dump 2001:db8::10 3 10",
+   "dump: failed"},
 };
 
 // The whole lookup of the kernel's tables: the route, then the entry on its interface,
 // then, for IPv6, the dump; each answer decides whether the next question is put.
 const twocase lookupcases[] = {
   // IPv4.
-  {"listed on the route's link", "192.0.2.10", "route 3 | neigh 192.0.2.10 3 10", "found &10 after route neighbour"},
-  {"behind a gateway", "192.0.2.10", "route 3 gateway", "none after route"},
-  {"this host's own address", "192.0.2.10", "local 1", "none after route"},
-  {"no such entry", "192.0.2.10", "route 3 | error -ENOENT", "none after route neighbour"},
-  {"the get refused", "192.0.2.10", "route 3 | error -EOPNOTSUPP", "unknown after route neighbour"},
-  {"no route", "192.0.2.10", "error -ENETUNREACH route", "unknown after route"},
-  {"the route unanswered", "192.0.2.10", "", "none after route"},
-  {"the route from another socket", "192.0.2.10", "port 4242, route 3", "none after route"},
-  {"incomplete on the route's link", "192.0.2.10", "route 3 | neigh 192.0.2.10 3 incomplete", "none after route neighbour"},
+  {"listed on the route's link", "$10", "route 3 | neigh $10 3 10", "route neigh: found &10"},
+  {"behind a gateway", "$10", "route 3 gateway", "route: none"},
+  {"this host's own address", "$10", "local 1", "route: none"},
+  {"no such entry", "$10", "route 3 | error -ENOENT", "route neigh: none"},
+  {"the get refused", "$10", "route 3 | error -EOPNOTSUPP", "route neigh: unknown"},
+  {"no route", "$10", "error -ENETUNREACH route", "route: unknown"},
+  {"the route unanswered", "$10", "", "route: none"},
+  {"the route from another socket", "$10", "port 4242, route 3", "route: none"},
+  {"incomplete on the route's link", "$10", "route 3 | neigh $10 3 incomplete",
+   "route neigh: none"},
   // IPv6: the dump only where the get cannot say.
-  {"IPv6 listed", "2001:db8::10", "route 3 | neigh 2001:db8::10 3 10", "found &10 after route neighbour"},
-  {"IPv6 no such entry, no dump", "2001:db8::10", "route 3 | error -ENOENT", "none after route neighbour"},
-  {"IPv6 the get refused, the dump", "2001:db8::10", "route 3 | error -EOPNOTSUPP | dump 2001:db8::10 3 10, done",
-   "found &10 after route neighbour dump"},
-  {"IPv6 no route, the dump", "2001:db8::10", "error -ENETUNREACH route | dump 2001:db8::10 5 10", "found &10 after route dump"},
+  {"IPv6 listed", "2001:db8::10", "route 3 | neigh 2001:db8::10 3 10", "route neigh: found &10"},
+  {"IPv6 no such entry, no dump", "2001:db8::10", "route 3 | error -ENOENT", "route neigh: none"},
+  {"IPv6 the get refused, the dump", "2001:db8::10",
+   "route 3 | error -EOPNOTSUPP | dump 2001:db8::10 3 10, done",
+   "route neigh dump: found &10"},
+  {"IPv6 no route, the dump", "2001:db8::10", "error -ENETUNREACH route | dump 2001:db8::10 5 10",
+   "route dump: found &10"},
   // Zones: the route is asked by the zone's interface, and must leave by it, unless the
   // address is link-local, which names its link alone.
-  {"zone, routed by it", "2001:db8::10%lo", "route 1 | neigh 2001:db8::10 1 10", "found &10 after route neighbour"},
-  {"zone, routed by another interface", "2001:db8::10%lo", "route 3", "none after route"},
-  {"zone, no route", "2001:db8::10%lo", "error -ENETUNREACH route", "none after route"},
-  {"link-local zone, no route", "fe80::10%lo", "error -ENETUNREACH route | neigh fe80::10 1 10", "found &10 after route neighbour"},
+  {"zone, routed by it", "2001:db8::10%lo", "route 1 | neigh 2001:db8::10 1 10",
+   "route neigh: found &10"},
+  {"zone, routed by another interface", "2001:db8::10%lo", "route 3", "route: none"},
+  {"zone, no route", "2001:db8::10%lo", "error -ENETUNREACH route", "route: none"},
+  {"link-local zone, no route", "fe80::10%lo", "error -ENETUNREACH route | neigh fe80::10 1 10",
+   "route neigh: found &10"},
   // A link-local client without a zone: the dump of every link, and nothing else.
-  {"link-local on one link", "fe80::10", "dump fe80::10 3 10, done", "found &10 after dump"},
-  {"link-local, two addresses", "fe80::10", "dump fe80::10 2 02, dump fe80::10 3 03", "none &02 after dump"},
+  {"link-local on one link", "fe80::10", "dump fe80::10 3 10, done", "dump: found &10"},
+  {"link-local, two addresses", "fe80::10", "dump fe80::10 2 02, dump fe80::10 3 03",
+   "dump: none &02"},
 };
 // clang-format on
 
 // The question as put: its type and flags, the family and, for a route, the prefix length,
-// the interface asked (RTA_OIF of a route, ndm_ifindex of a neighbour), whether it names
-// the client (RTA_DST), and whether its length, or an attribute's, is wrong, or its number
-// not new.
+// "on" the interface asked (RTA_OIF of a route, ndm_ifindex of a neighbour), "dst" when it
+// names the client (RTA_DST), and whether its length, or an attribute's, is wrong, or its
+// number not new.
 void questiontest(const twocase &c, const char *, text &got) {
   static unsigned last = 0;
   neighbourquery query = {};
@@ -839,34 +851,34 @@ void questiontest(const twocase &c, const char *, text &got) {
   memcpy(&route, body, sizeof route);
   unsigned interface = 0;
   bool destination = false;
+  const auto visit = [&](unsigned type, const char *payload, size_t size) {
+    if (type == RTA_OIF && size == sizeof interface)
+      memcpy(&interface, payload, size);
+    destination |= type == RTA_DST && size == addresslength(query) &&
+                   memcmp(payload, query.address, size) == 0;
+  };
   const bool whole =
       header.nlmsg_len == kernel.requestlength &&
-      eachattribute(body, kernel.requestlength - NLMSG_HDRLEN, NLMSG_ALIGN(sizeof route),
-                    [&](unsigned type, const char *payload, size_t size) {
-                      if (type == RTA_OIF && size == sizeof interface)
-                        memcpy(&interface, payload, size);
-                      destination |= type == RTA_DST && size == addresslength(query) &&
-                                     memcmp(payload, query.address, size) == 0;
-                    });
+      eachattribute(body, kernel.requestlength - NLMSG_HDRLEN, NLMSG_ALIGN(sizeof route), visit);
   char prefix[8] = "";
   if (header.nlmsg_type == RTM_GETROUTE)
     snprintf(prefix, sizeof prefix, "/%u", route.rtm_dst_len);
   else
     memcpy(&interface, body + offsetof(ndmsg, ndm_ifindex), sizeof interface);
-  snprintf(got, sizeof got, "%s %s %s%s, interface %u%s%s%s",
-           nameof(questiontypes, header.nlmsg_type), nameof(questionflags, header.nlmsg_flags),
-           nameof(families, route.rtm_family), prefix, interface, destination ? ", the client" : "",
-           whole ? "" : ", damaged", header.nlmsg_seq > last ? "" : ", an old number");
+  snprintf(got, sizeof got, "%s %s %s%s on %u%s%s%s", nameof(questionwords, header.nlmsg_type),
+           nameof(questionwords, header.nlmsg_flags), nameof(questionwords, route.rtm_family),
+           prefix, interface, destination ? " dst" : "", whole ? "" : ", damaged",
+           header.nlmsg_seq > last ? "" : ", an old number");
   last = header.nlmsg_seq;
 }
 
 // The questions as put: for the client's address, numbered, with the zone's interface.
 // clang-format off
 const twocase questioncases[] = {
-  {"route to an IPv4 client", "192.0.2.10", "route", "route request inet/32, interface 0, the client"},
-  {"route to an IPv6 client", "2001:db8::10", "route", "route request inet6/128, interface 0, the client"},
-  {"route by the zone's interface", "2001:db8::10%lo", "route", "route request inet6/128, interface 1, the client"},
-  {"dump of every link", "fe80::10", "dump", "neighbour dump request inet6, interface 0"},
+  {"route to an IPv4 client", "192.0.2.10", "route", "route get inet/32 on 0 dst"},
+  {"route to an IPv6 client", "2001:db8::10", "route", "route get inet6/128 on 0 dst"},
+  {"route by the zone's interface", "2001:db8::10%lo", "route", "route get inet6/128 on 1 dst"},
+  {"dump of every link", "fe80::10", "dump", "neigh dump inet6 on 0"},
 };
 // clang-format on
 
