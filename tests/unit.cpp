@@ -81,24 +81,18 @@ void bad(const char *word) {
 // column N, so that a line longer than one read is exact.
 template <size_t size>
 const char *expand(const char *in, char (&out)[size]) {
-  size_t length = 0, column = 0;
-  const auto emit = [&](char c) {
-    if (length < size - 1)
-      out[length++] = c;
-    column = c == '\n' ? 0 : column + 1;
-  };
-  for (char *next; *in != '\0'; ++in) {
-    const char *piece = *in == '$' ? "192.0.2." : *in == '&' ? "02:00:00:00:00:" : nullptr;
+  size_t length = 0, line = 0; // where the line being written starts
+  for (char *next; *in != '\0' && length + 16 < size; ++in) {
     if (*in == '{') {
-      const unsigned long to = strtoul(in + 1, &next, 10);
-      while (column < to)
-        emit(' ');
+      for (const size_t column = line + strtoul(in + 1, &next, 10);
+           length < column && length < size - 16;)
+        out[length++] = ' ';
       in = next;
-    } else if (piece != nullptr) {
-      while (*piece != '\0')
-        emit(*piece++);
-    } else {
-      emit(*in);
+    } else if (*in == '$' || *in == '&') {
+      const char *piece = *in == '$' ? "192.0.2." : "02:00:00:00:00:";
+      length += static_cast<size_t>(snprintf(out + length, size - length, "%s", piece));
+    } else if ((out[length++] = *in) == '\n') {
+      line = length;
     }
   }
   out[length] = '\0';
@@ -373,8 +367,7 @@ void routetest(const twocase &c, const char *, text &got) {
              "%s\t%08X\t%08X\t%04X\t0\t0\t0\t%08X\t0\t0\t0\n", iface, net, via, flags,
              prefix == 0 ? 0 : htonl(~0u << (32 - prefix)));
   }
-  neighbourquery query = {};
-  query.family = AF_INET;
+  neighbourquery query = {AF_INET, {}, 0, false, ""};
   inet_pton(AF_INET, c.client, query.address);
   if (FILE *file = opentable(table, got)) {
     const answer result = findroute(file, query, device);
@@ -792,8 +785,7 @@ const twocase dumpreadcases[] = {
    "dump: found &10"},
   {"ended, not listed", "2001:db8::10", "dump 2001:db8::11 2 11 | done", "dump: unknown"},
   {"another socket's second datagram", "2001:db8::10",
-   "dump 2001:db8::11 2 11 | port 4242, dump 2001:db8::10 3 10",
-   "dump: failed"},
+   "dump 2001:db8::11 2 11 | port 4242, dump 2001:db8::10 3 10", "dump: failed"},
 };
 
 // The whole lookup of the kernel's tables: the route, then the entry on its interface,
@@ -814,8 +806,7 @@ const twocase lookupcases[] = {
   {"IPv6 listed", "2001:db8::10", "route 3 | neigh 2001:db8::10 3 10", "route neigh: found &10"},
   {"IPv6 no such entry, no dump", "2001:db8::10", "route 3 | error -ENOENT", "route neigh: none"},
   {"IPv6 the get refused, the dump", "2001:db8::10",
-   "route 3 | error -EOPNOTSUPP | dump 2001:db8::10 3 10, done",
-   "route neigh dump: found &10"},
+   "route 3 | error -EOPNOTSUPP | dump 2001:db8::10 3 10, done", "route neigh dump: found &10"},
   {"IPv6 no route, the dump", "2001:db8::10", "error -ENETUNREACH route | dump 2001:db8::10 5 10",
    "route dump: found &10"},
   // Zones: the route is asked by the zone's interface, and must leave by it, unless the
