@@ -1,8 +1,10 @@
 // The lookup's rules, one case a line, on the program's own functions: the client text,
 // the scan of the ARP table, and the parser of the kernel's answers, on tables and
 // datagrams made here. It needs nothing but the compiler: no privilege, no namespace, no
-// kernel: the test stands in for the kernel's end of the netlink socket. Each failing case
-// prints one line; the last line counts them all.
+// kernel: the test stands in for the kernel's end of the netlink socket. A case gives its
+// input as text (a client, a table, or a short script of the kernel's datagrams, which
+// the test builds) and what must come of it as text, so that it reads as one line of its
+// table. Each failing case prints one line; the last line counts them all.
 
 // The stand-in kernel below replaces recvfrom, which the C library's fortified headers
 // would wrap in a definition of their own.
@@ -47,9 +49,9 @@ const named states[] = {{"reachable", NUD_REACHABLE}, {"stale", NUD_STALE}, {"pr
                         {"incomplete", NUD_INCOMPLETE}, {"failed", NUD_FAILED}};
 const named codes[] = {{"0", 0}, {"-ENOENT", -ENOENT}, {"-EOPNOTSUPP", -EOPNOTSUPP},
                        {"-EINVAL", -EINVAL}, {"-ENETUNREACH", -ENETUNREACH}};
-const named questionwords[] = {{"route", RTM_GETROUTE}, {"neigh", RTM_GETNEIGH}, {"inet", AF_INET},
-                               {"inet6", AF_INET6}, {"get", NLM_F_REQUEST},
-                               {"dump", NLM_F_REQUEST | NLM_F_DUMP}};
+const named questiontypes[] = {{"route", RTM_GETROUTE}, {"neigh", RTM_GETNEIGH}};
+const named questionflags[] = {{"get", NLM_F_REQUEST}, {"dump", NLM_F_REQUEST | NLM_F_DUMP}};
+const named families[] = {{"inet", AF_INET}, {"inet6", AF_INET6}};
 // clang-format on
 
 template <size_t count>
@@ -82,10 +84,11 @@ void bad(const char *word) {
 template <size_t size>
 const char *expand(const char *in, char (&out)[size]) {
   size_t length = 0, line = 0; // where the line being written starts
+  // Room is kept for the longest piece.
   for (char *next; *in != '\0' && length + 16 < size; ++in) {
     if (*in == '{') {
-      for (const size_t column = line + strtoul(in + 1, &next, 10);
-           length < column && length < size - 16;)
+      const size_t column = line + strtoul(in + 1, &next, 10);
+      while (length < column && length + 16 < size)
         out[length++] = ' ';
       in = next;
     } else if (*in == '$' || *in == '&') {
@@ -856,9 +859,9 @@ void questiontest(const twocase &c, const char *, text &got) {
     snprintf(prefix, sizeof prefix, "/%u", route.rtm_dst_len);
   else
     memcpy(&interface, body + offsetof(ndmsg, ndm_ifindex), sizeof interface);
-  snprintf(got, sizeof got, "%s %s %s%s on %u%s%s%s", nameof(questionwords, header.nlmsg_type),
-           nameof(questionwords, header.nlmsg_flags), nameof(questionwords, route.rtm_family),
-           prefix, interface, destination ? " dst" : "", whole ? "" : ", damaged",
+  snprintf(got, sizeof got, "%s %s %s%s on %u%s%s%s", nameof(questiontypes, header.nlmsg_type),
+           nameof(questionflags, header.nlmsg_flags), nameof(families, route.rtm_family), prefix,
+           interface, destination ? " dst" : "", whole ? "" : ", damaged",
            header.nlmsg_seq > last ? "" : ", an old number");
   last = header.nlmsg_seq;
 }
