@@ -78,9 +78,9 @@ void bad(const char *word) {
   snprintf(badscript, sizeof badscript, "%s", word);
 }
 
-// Writes a case's text into out: "$" stands for "192.0.2." and "&" for "02:00:00:00:00:",
-// the cases' network and hardware addresses, and "{N}" pads the line with spaces up to
-// column N, so that a line longer than one read is exact.
+// Writes a case's text into out: "$" stands for "192.0.2.", "@" for "2001:db8::" and "&"
+// for "02:00:00:00:00:", the cases' addresses and hardware addresses, and "{N}" pads the
+// line with spaces up to column N, so that a line longer than one read is exact.
 template <size_t size>
 const char *expand(const char *in, char (&out)[size]) {
   size_t length = 0, line = 0; // where the line being written starts
@@ -91,8 +91,8 @@ const char *expand(const char *in, char (&out)[size]) {
       while (length < column && length + 16 < size)
         out[length++] = ' ';
       in = next;
-    } else if (*in == '$' || *in == '&') {
-      const char *piece = *in == '$' ? "192.0.2." : "02:00:00:00:00:";
+    } else if (*in == '$' || *in == '@' || *in == '&') {
+      const char *piece = *in == '$' ? "192.0.2." : *in == '@' ? "2001:db8::" : "02:00:00:00:00:";
       length += static_cast<size_t>(snprintf(out + length, size - length, "%s", piece));
     } else if ((out[length++] = *in) == '\n') {
       line = length;
@@ -656,19 +656,16 @@ const onecase neighbourcases[] = {
 // The dump of every IPv6 neighbour: the first entry listed for the client wins; the
 // others are passed over, across datagrams, until NLMSG_DONE ends it.
 const onecase dumpcases[] = {
-  {"client listed second", "dump 2001:db8::11 2 11, dump 2001:db8::10 3 10", "found &10"},
-  {"first of two links", "dump 2001:db8::10 2 02, dump 2001:db8::10 3 03", "found &02"},
-  {"others, then done", "dump 2001:db8::11 2 11, done", "ended"},
-  {"others, and more to come", "dump 2001:db8::11 2 11", "more"},
-  {"in the second datagram",
-   "dump 2001:db8::11 2 11 | dump 2001:db8::12 2 12, dump 2001:db8::10 3 10", "found &10"},
-  {"done in the second datagram", "dump 2001:db8::11 2 11 | done", "ended"},
-  {"NOARP, on any link, passed over", "dump 2001:db8::10 2 noarp 02, dump 2001:db8::10 3 03",
-   "found &03"},
-  {"no address, on any link, passed over", "dump 2001:db8::10 2 failed, dump 2001:db8::10 3 03",
-   "found &03"},
-  {"an earlier dump's entry", "earlier: dump 2001:db8::10 2 02, done", "ended"},
-  {"a get's answer ends it", "neigh 2001:db8::11 2 11, dump 2001:db8::10 3 10", "ended"},
+  {"client listed second", "dump @11 2 11, dump @10 3 10", "found &10"},
+  {"first of two links", "dump @10 2 02, dump @10 3 03", "found &02"},
+  {"others, then done", "dump @11 2 11, done", "ended"},
+  {"others, and more to come", "dump @11 2 11", "more"},
+  {"in the second datagram", "dump @11 2 11 | dump @12 2 12, dump @10 3 10", "found &10"},
+  {"done in the second datagram", "dump @11 2 11 | done", "ended"},
+  {"NOARP, on any link, passed over", "dump @10 2 noarp 02, dump @10 3 03", "found &03"},
+  {"no address, on any link, passed over", "dump @10 2 failed, dump @10 3 03", "found &03"},
+  {"an earlier dump's entry", "earlier: dump @10 2 02, done", "ended"},
+  {"a get's answer ends it", "neigh @11 2 11, dump @10 3 10", "ended"},
 };
 
 // A link-local client without a zone is on whichever link lists it: the dump of every
@@ -784,11 +781,10 @@ const twocase sendercases[] = {
 
 // A dump is read datagram by datagram until it settles the client or ends.
 const twocase dumpreadcases[] = {
-  {"in the second datagram", "2001:db8::10", "dump 2001:db8::11 2 11 | dump 2001:db8::10 3 10",
-   "dump: found &10"},
-  {"ended, not listed", "2001:db8::10", "dump 2001:db8::11 2 11 | done", "dump: unknown"},
-  {"another socket's second datagram", "2001:db8::10",
-   "dump 2001:db8::11 2 11 | port 4242, dump 2001:db8::10 3 10", "dump: failed"},
+  {"in the second datagram", "@10", "dump @11 2 11 | dump @10 3 10", "dump: found &10"},
+  {"ended, not listed", "@10", "dump @11 2 11 | done", "dump: unknown"},
+  {"another socket's second datagram", "@10", "dump @11 2 11 | port 4242, dump @10 3 10",
+   "dump: failed"},
 };
 
 // The whole lookup of the kernel's tables: the route, then the entry on its interface,
@@ -806,18 +802,17 @@ const twocase lookupcases[] = {
   {"incomplete on the route's link", "$10", "route 3 | neigh $10 3 incomplete",
    "route neigh: none"},
   // IPv6: the dump only where the get cannot say.
-  {"IPv6 listed", "2001:db8::10", "route 3 | neigh 2001:db8::10 3 10", "route neigh: found &10"},
-  {"IPv6 no such entry, no dump", "2001:db8::10", "route 3 | error -ENOENT", "route neigh: none"},
-  {"IPv6 the get refused, the dump", "2001:db8::10",
-   "route 3 | error -EOPNOTSUPP | dump 2001:db8::10 3 10, done", "route neigh dump: found &10"},
-  {"IPv6 no route, the dump", "2001:db8::10", "error -ENETUNREACH route | dump 2001:db8::10 5 10",
+  {"IPv6 listed", "@10", "route 3 | neigh @10 3 10", "route neigh: found &10"},
+  {"IPv6 no such entry, no dump", "@10", "route 3 | error -ENOENT", "route neigh: none"},
+  {"IPv6 the get refused, the dump", "@10", "route 3 | error -EOPNOTSUPP | dump @10 3 10, done",
+   "route neigh dump: found &10"},
+  {"IPv6 no route, the dump", "@10", "error -ENETUNREACH route | dump @10 5 10",
    "route dump: found &10"},
   // Zones: the route is asked by the zone's interface, and must leave by it, unless the
   // address is link-local, which names its link alone.
-  {"zone, routed by it", "2001:db8::10%lo", "route 1 | neigh 2001:db8::10 1 10",
-   "route neigh: found &10"},
-  {"zone, routed by another interface", "2001:db8::10%lo", "route 3", "route: none"},
-  {"zone, no route", "2001:db8::10%lo", "error -ENETUNREACH route", "route: none"},
+  {"zone, routed by it", "@10%lo", "route 1 | neigh @10 1 10", "route neigh: found &10"},
+  {"zone, routed by another interface", "@10%lo", "route 3", "route: none"},
+  {"zone, no route", "@10%lo", "error -ENETUNREACH route", "route: none"},
   {"link-local zone, no route", "fe80::10%lo", "error -ENETUNREACH route | neigh fe80::10 1 10",
    "route neigh: found &10"},
   // A link-local client without a zone: the dump of every link, and nothing else.
