@@ -42,6 +42,34 @@ check() {
   judge "$c_name" output "$out" "$c_want" status "$status" "$c_status" stderr "$err" ""
 }
 
+# fixture PROCDIR COMMAND...: a fixture case: COMMAND on TABLE (a fixture's name, a file
+# of the scratch directory, or as fixturecase.sh takes it), in the namespaces that the
+# runner's fixtureunshare makes, through fixturecase.sh with PROCDIR; sets out, status and
+# err.
+fixture() {
+  f_keep=$1 f_table=$TABLE
+  shift
+  [ -f "$testdir/fixtures/$TABLE" ] && f_table=$testdir/fixtures/$TABLE
+  [ -f "$scratch/$TABLE" ] && f_table=$scratch/$TABLE
+  # shellcheck disable=SC2086 # the runner's words hold no blanks
+  $fixtureunshare sh "$testdir/fixturecase.sh" "$f_table" "${STDOUT:-file}" "$scratch/out" \
+    "$f_keep" "$@" 2>"$scratch/err"
+  status=$?
+  out=""
+  [ "${STDOUT:-file}" = file ] && out=$(cat "$scratch/out")
+  err=$(cat "$scratch/err")
+  rm -f "$scratch/out" "$scratch/out.fifo"
+}
+
+# neighbours: an entry for each line ADDRESS DEVICE STATE [MAC] of the input ('#' begins
+# a comment), as the runner's entry makes one; fails at the first it cannot make.
+neighbours() {
+  while read -r n_address n_device n_state n_mac; do
+    case $n_address in '#'* | '') continue ;; esac
+    entry "$n_address" "$n_device" "$n_state" "$n_mac" || return 1
+  done
+}
+
 # Whether a case needs the kernel's neighbour get; a kernel test says which of its do.
 needsneighbourget() { false; }
 

@@ -2,7 +2,7 @@
 # library a program names and the file in /lib that holds it (none for musl, whose
 # loader is the library), and the float ABI its programs use (soft, hard, or "" where the
 # CPU has one only). OpenWrt's MIPS targets are soft-float, as are uClibc-ng's here;
-# Debian's are hard-float. Sourced by the size and box tests.
+# Debian's are hard-float. Sourced by the size, box and openwrt-sdk tests.
 
 # firmware LIBC PROCESSOR: sets loader, needed, library and floatabi; false for none known.
 firmware() {
@@ -42,4 +42,23 @@ floatabi() {
     3) echo soft ;;
     1 | 2 | 4 | 5 | 6 | 7) echo hard ;;
   esac
+}
+
+# holdelf READELF FILE STATIC BUDGET: prints FILE's size, loader, float ABI and the
+# libraries it needs, and judges them by what firmware() set (a static FILE has neither
+# loader nor libraries), and the size too where BUDGET is over 0.
+holdelf() {
+  local size needs interpreter float
+  size=$(stat -c %s "$2")
+  needs=$("$1" -dW "$2" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+  interpreter=$("$1" -lW "$2" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
+  float=$(floatabi "$1" "$2")
+  echo "stripped size: $size bytes; loader: ${interpreter:-none};" \
+    "float ABI: ${float:-the only one}; needs: ${needs:-nothing}"
+  [ "$3" = ON ] && loader="" needed=""
+  judge "libraries needed" needed "$needs" "${needed:+$needed }"
+  judge "the firmware's loader" loader "$interpreter" "$loader"
+  judge "the firmware's float ABI" "float ABI" "$float" "$floatabi"
+  [ "$4" -gt 0 ] || return 0
+  judge "within $4 bytes" fits "$([ "$size" -le "$4" ] && echo yes || echo "no: $size bytes")" yes
 }

@@ -13,7 +13,6 @@ unshare -rmn true 2>/dev/null || skip "unprivileged user+mount+network namespace
 unshare -rmn sh -c 'mount -t tmpfs none /proc' 2>/dev/null ||
   skip "no tmpfs can be mounted on /proc in a user namespace here"
 
-mkdir "$scratch/proc"
 . "$testdir/longtables.sh"
 write_long_tables "$scratch"
 

@@ -12,52 +12,49 @@ make_netns arp
 net addr add 198.51.100.1/24 dev lan0 && net addr add 203.0.113.1/24 dev wan0 ||
   die "cannot address the namespace's links"
 
-# neighbour ADDRESS MAC DEVICE
-neighbour() {
-  entry "$1" "$3" permanent "$2" || die "cannot add neighbour $1"
-}
-neighbour 198.51.100.2   02:00:00:00:00:02 lan0
-neighbour 198.51.100.20  02:00:00:00:00:20 lan0
-neighbour 198.51.100.200 02:00:00:00:02:00 lan0
-neighbour 198.51.100.21  02:00:00:00:00:21 lan0
-neighbour 198.51.100.120 02:00:00:00:01:20 lan0
-neighbour 203.0.113.2    02:00:00:71:13:02 wan0
-neighbour 203.0.113.25   02:00:00:71:13:25 wan0
+neighbours <<'TABLE' || die "cannot add the neighbours"
+198.51.100.2   lan0 permanent 02:00:00:00:00:02
+198.51.100.20  lan0 permanent 02:00:00:00:00:20
+198.51.100.200 lan0 permanent 02:00:00:00:02:00
+198.51.100.21  lan0 permanent 02:00:00:00:00:21
+198.51.100.120 lan0 permanent 02:00:00:00:01:20
+203.0.113.2    wan0 permanent 02:00:00:71:13:02
+203.0.113.25   wan0 permanent 02:00:00:71:13:25
 # Listed on one interface while the route to it leaves by another: another machine.
-neighbour 198.51.100.77  02:00:00:00:00:77 wan0
-# The same address on both interfaces: the one the route leaves by is the client's.
-neighbour 198.51.100.88  02:00:00:00:00:88 lan0
-neighbour 198.51.100.88  02:00:00:71:13:88 wan0
-neighbour 203.0.113.99   02:00:00:00:00:99 lan0
-neighbour 203.0.113.99   02:00:00:71:13:99 wan0
-net route add 203.0.113.99 dev lan0 || die "cannot add the host route"
+198.51.100.77  wan0 permanent 02:00:00:00:00:77
+# The same address on both interfaces: the one the route leaves by is the client's (a
+# host route takes .99 to lan0).
+198.51.100.88  lan0 permanent 02:00:00:00:00:88
+198.51.100.88  wan0 permanent 02:00:00:71:13:88
+203.0.113.99   lan0 permanent 02:00:00:00:00:99
+203.0.113.99   wan0 permanent 02:00:00:71:13:99
 # A link without ARP: the ARP table leaves such an entry out.
-entry 198.51.100.66 lan0 noarp 02:00:00:00:00:66 ||
-  die "cannot add the NOARP neighbour"
-twice=198.51.100.80
-neighbour $twice         02:00:00:00:00:80 lan0
-neighbour $twice         02:00:00:71:13:80 wan0
+198.51.100.66  lan0 noarp     02:00:00:00:00:66
+# On both interfaces too, for the fault cases below.
+198.51.100.80  lan0 permanent 02:00:00:00:00:80
+198.51.100.80  wan0 permanent 02:00:00:71:13:80
 # Clients behind a gateway on the LAN, with entries planted under their addresses on
 # either side, as one ARP request naming the address as its sender plants them.
-net route add 203.0.113.128/25 via 198.51.100.254 dev lan0 || die "cannot add the gateway route"
-neighbour 198.51.100.254 02:00:00:00:02:54 lan0
-neighbour 203.0.113.200  02:aa:00:00:02:00 lan0
-neighbour 203.0.113.201  02:aa:00:00:02:01 wan0
+198.51.100.254 lan0 permanent 02:00:00:00:02:54
+203.0.113.200  lan0 permanent 02:aa:00:00:02:00
+203.0.113.201  wan0 permanent 02:aa:00:00:02:01
 # Entries that held an address and hold none now: the table still lists the old one.
-for state in incomplete failed; do
-  address=198.51.100.3$([ $state = failed ] && echo 1 || echo 0)
-  entry "$address" lan0 $state 02:00:00:00:00:30 || die "cannot make a $state entry"
-done
+198.51.100.30  lan0 incomplete 02:00:00:00:00:30
+198.51.100.31  lan0 failed     02:00:00:00:00:30
+TABLE
+net route add 203.0.113.99 dev lan0 && net route add 203.0.113.128/25 via 198.51.100.254 dev lan0 ||
+  die "cannot add the routes"
+twice=198.51.100.80
 # For the fault cases, a client on both interfaces, routed by the one the table lists
 # second, so that a fallback that forgot the route would give the entry listed first.
 second=$(inns awk -v a=$twice '$1 == a && ++n == 2 { print $6, $4 }' /proc/net/arp)
 twicedev=${second% *} twicemac=${second#* }
 net route add "$twice" dev "$twicedev" || die "cannot route to $twice"
 
-# Cases run by lib.sh's check. With the table hidden (TABLE=hidden), only the neighbour
+# Cases run by lib.sh's check. With no table (TABLE=none), only the neighbour
 # get can answer; GET=1 marks a case that the get alone settles.
 needsneighbourget() {
-  [ "${TABLE:-}" = hidden ] || [ -n "${GET:-}" ]
+  [ "${TABLE:-}" = none ] || [ -n "${GET:-}" ]
 }
 
 # Each client gets its own hardware address, whatever the kernel lists before it.
@@ -81,9 +78,9 @@ TABLE=fifo check "own address, table never opened" 198.51.100.1  00:00:00:00:00:
 
 # The kernel's own lookup answers on the route's interface; the table, where it cannot,
 # counts only entries on that interface too.
-TABLE=hidden check "table hidden" 198.51.100.20             02:00:00:00:00:20
-TABLE=hidden check "hidden, mapped in hex" ::ffff:c633:6414 02:00:00:00:00:20
-TABLE=hidden check "hidden, unlisted" 198.51.100.202        00:00:00:00:00:00
+TABLE=none check "table hidden" 198.51.100.20             02:00:00:00:00:20
+TABLE=none check "hidden, mapped in hex" ::ffff:c633:6414 02:00:00:00:00:20
+TABLE=none check "hidden, unlisted" 198.51.100.202        00:00:00:00:00:00
 check "route's interface .88"     198.51.100.88             02:00:00:00:00:88
 check "route's interface .99"     203.0.113.99              02:00:00:00:00:99
 check "trailing space, .88"       '198.51.100.88 '          02:00:00:00:00:88

@@ -34,6 +34,7 @@ trap 'exit 143' TERM INT HUP
 # A scratch directory of the script's own.
 scratch=$(mktemp -d)
 atexit 'rm -rf "$scratch"'
+mkdir "$scratch/proc"
 
 # clean_copy SOURCE DEST: the tree as a distribution's build starts from it, in DEST: the
 # files git tracks, or the tree less its build directories.
@@ -59,9 +60,6 @@ require_netns() {
 # up in it (lan0-lan1, wan0-wan1), and sets ns to its name.
 make_netns() {
   ns=clientmac-$1-$$
-  lookuperr=$scratch/lookup.err
-  lookupproc=$scratch/proc
-  mkdir "$lookupproc"
   atexit 'ip netns del "$ns" 2>/dev/null'
   ip netns add "$ns" || die "cannot create network namespace $ns"
   veth lan0 lan1 && veth wan0 wan1 || die "cannot set up the namespace's links"
@@ -71,8 +69,8 @@ make_netns() {
 # net ARGS...: ip ARGS there; inns COMMAND...: COMMAND there; veth NAME PEER: a veth
 # pair, both ends up; entry ADDRESS DEVICE STATE [MAC]: one neighbour entry, one that
 # once had an address (incomplete or failed, with a MAC) added stale first, so that the
-# kernel keeps the address it last had; entries: one for each line ADDRESS DEVICE STATE
-# MAC of the input.
+# kernel keeps the address it last had; entries: in one batch, one for each line ADDRESS
+# DEVICE STATE MAC of the input.
 net() { ip -n "$ns" "$@"; }
 inns() { ip netns exec "$ns" "$@"; }
 veth() { net link add "$1" type veth peer name "$2" &&
@@ -94,45 +92,29 @@ cannot() {
   fi
 }
 
-# lookup CLIENT [ARGS...]: runs clientmac for CLIENT; sets out, status and err. In a
-# kernel test's namespace (ns): with TABLE=hidden, /proc is a tmpfs that holds only the
-# program's own /proc/PID (sanitizers read it), so that only the kernel's own lookup can
-# answer; with TABLE=fifo, it holds a FIFO with no writer at /proc/net/arp too, so that a
-# lookup that opens the table hangs until the timeout. Every command from unshare on
-# execs the next, so the program keeps the shell's PID. With FAULT=CALL:error=E:when=N,
-# strace fails the Nth such system call with E (a sanitizer's leak check cannot run
-# under ptrace, and is left out). Without a namespace, a fixture case: TABLE is a
-# fixture file, or as fixturecase.sh takes it, in a private user+mount+network
-# namespace, with standard output as STDOUT says (then nothing is read back).
+# lookup CLIENT [ARGS...]: runs clientmac for CLIENT; sets out, status and err. Without a
+# namespace, a fixture case, in a private user+mount+network namespace. In a kernel
+# test's namespace (ns), the kernel's tables; with TABLE=none or fifo, a /proc of
+# fixturecase.sh's too, where only the program's own /proc/PID (sanitizers read it) is
+# left: no ARP table, so that only the kernel's own lookup can answer, or one that hangs
+# whoever opens it until the timeout. With FAULT=CALL:error=E:when=N, strace fails the
+# Nth such system call with E (a sanitizer's leak check cannot run under ptrace, and is
+# left out).
 lookup() {
-  local client=$1 hide=() fault=() setclient=(env -u REMOTE_ADDR)
+  local client=$1 fault=() setclient=(env -u REMOTE_ADDR)
   shift
   [ "$client" != - ] && setclient=(env "REMOTE_ADDR=$client")
-  if [ -z "${ns:-}" ]; then
-    local path=$TABLE mode=${STDOUT:-file}
-    [ -f "$testdir/fixtures/$TABLE" ] && path=$testdir/fixtures/$TABLE
-    [ -f "$scratch/$TABLE" ] && path=$scratch/$TABLE
-    timeout 30 unshare -rmn sh "$testdir/fixturecase.sh" "$path" "$mode" "$scratch/out" \
-      "$scratch/proc" "${setclient[@]}" "${clientmac[@]}" "$@" 2>"$scratch/err"
-    status=$?
-    out=""
-    [ "$mode" = file ] && out=$(cat "$scratch/out")
-    err=$(cat "$scratch/err")
-    rm -f "$scratch/out" "$scratch/out.fifo"
-    return
-  fi
-  case ${TABLE:-} in hidden | fifo)
-    hide=(unshare -m sh -c 'mount --rbind /proc "$0" && mount -t tmpfs none /proc &&
-      mkdir /proc/$$ && mount --rbind "$0/$$" /proc/$$ && ln -s $$ /proc/self &&
-      { [ "$1" = hidden ] || { mkdir /proc/net && mkfifo /proc/net/arp; }; } && shift &&
-      exec "$@"' "$lookupproc" "$TABLE") ;;
-  esac
-  local limit=30
-  [ "${TABLE:-}" = fifo ] && limit=5
   [ -n "${FAULT:-}" ] &&
     fault=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e "inject=$FAULT")
-  out=$(timeout "$limit" ip netns exec "$ns" "${hide[@]}" "${setclient[@]}" "${fault[@]}" \
-    "${clientmac[@]}" "$@" 2>"$lookuperr")
-  status=$?
-  err=$(cat "$lookuperr")
+  local run=("${setclient[@]}" "${fault[@]}" "${clientmac[@]}" "$@") limit=30
+  [ "${TABLE:-}" = fifo ] && limit=5
+  if [ -z "${ns:-}" ]; then
+    fixtureunshare="timeout 30 unshare -rmn" fixture "$scratch/proc" "${run[@]}"
+  elif [ -n "${TABLE:-}" ]; then
+    fixtureunshare="timeout $limit ip netns exec $ns unshare -m" fixture "$scratch/proc" "${run[@]}"
+  else
+    out=$(timeout 30 ip netns exec "$ns" "${run[@]}" 2>"$scratch/err")
+    status=$?
+    err=$(cat "$scratch/err")
+  fi
 }

@@ -12,30 +12,14 @@ export CLIENTMAC_READS_ONLY=1 # the binary is read, not run
 stripped=$scratch/clientmac
 "$STRIP" -o "$stripped" "$CLIENTMAC" || die "cannot strip $CLIENTMAC"
 
-size=$(stat -c %s "$stripped")
-needs=$("$READELF" -d "$stripped" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-interpreter=$("$READELF" -l "$stripped" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
-float=$(floatabi "$READELF" "$stripped")
-echo "stripped size: $size bytes; loader: ${interpreter:-none}; float ABI: ${float:-the only one};" \
-  "needs: ${needs:-nothing}"
-
 # glibc on a CPU that no firmware row names is a distribution's own build (Debian's arm64
 # package, say): its loader and libraries are the distribution's to say, and no budget
 # holds. A musl or uClibc-ng build is for firmware, which must have its row.
 if ! firmware "$LIBC" "$PROCESSOR"; then
   [ "$LIBC" = glibc ] && [ "$BUDGET" -eq 0 ] &&
-    skip "no firmware is known for glibc on $PROCESSOR: a distribution's build, held to nothing"
+    skip "no firmware is known for glibc on $PROCESSOR: a distribution's build, held to nothing" \
+      "($(stat -c %s "$stripped") bytes stripped)"
   die "no firmware known for $LIBC on $PROCESSOR"
 fi
-if [ "$STATIC" = ON ]; then
-  loader="" needed=""
-fi
-judge "libraries needed" needed "$needs" "${needed:+$needed }"
-judge "the firmware's loader" loader "$interpreter" "$loader"
-judge "the firmware's float ABI" "float ABI" "$float" "$floatabi"
-if [ "$BUDGET" -gt 0 ]; then
-  fits=yes
-  [ "$size" -le "$BUDGET" ] || fits="no: $size bytes"
-  judge "within $BUDGET bytes" fits "$fits" yes
-fi
+holdelf "$READELF" "$stripped" "$STATIC" "$BUDGET"
 finish

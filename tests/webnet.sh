@@ -1,10 +1,11 @@
 # Shared by the tests that go through a real web server: a server namespace and a client
 # namespace joined by a veth pair, clients with hardware addresses of the test's choosing,
 # and a server (lighttpd, busybox httpd, nginx with fcgiwrap, apache2 or mini_httpd) running
-# clientmac behind a CGI wrapper, with a configuration of the test's own: nothing is read
-# from or written to /etc. Each server runs as Debian's package runs it: as www-data
-# (mini_httpd as nobody), busybox httpd as the root of a router. The caller has sourced
-# lib.sh. Everything made here goes again in webnet_cleanup.
+# clientmac behind a CGI wrapper, with a configuration of the test's own: nothing is
+# written to /etc, and only nginx's stock CGI variables (fastcgi.conf, which a site's
+# configuration includes) are read from it. Each server runs as Debian's package runs
+# it: as www-data (mini_httpd as nobody), busybox httpd as the root of a router. The
+# caller has sourced lib.sh. Everything made here goes again in webnet_cleanup.
 
 srvns=clientmac-srv-$$
 clins=clientmac-cli-$$
@@ -116,7 +117,8 @@ CONF
     nginx)
       # nginx runs no CGI itself: fcgiwrap runs it for nginx's FastCGI requests, as
       # Debian's fcgiwrap units do: as www-data, on a socket only www-data may use, which
-      # nginx's workers, www-data too, reach. One dual-stack socket takes both families.
+      # nginx's workers, www-data too, reach, with the CGI variables of the stock
+      # fastcgi.conf. One dual-stack socket takes both families.
       command -v nginx >/dev/null || skip "nginx is not installed"
       mkdir "$webdir/nginx"
       cat >"$webdir/nginx.conf" <<CONF
@@ -138,12 +140,7 @@ http {
     root $webdir/www;
     location /cgi-bin/ {
       fastcgi_pass unix:$webdir/var/fcgiwrap.socket;
-      fastcgi_param SCRIPT_FILENAME \$document_root\$fastcgi_script_name;
-      fastcgi_param QUERY_STRING \$query_string;
-      fastcgi_param REQUEST_METHOD \$request_method;
-      fastcgi_param REMOTE_ADDR \$remote_addr;
-      fastcgi_param SERVER_PROTOCOL \$server_protocol;
-      fastcgi_param GATEWAY_INTERFACE CGI/1.1;
+      include /etc/nginx/fastcgi.conf;
     }
   }
 }

@@ -44,15 +44,11 @@ veth() {
   done && ip link set "$1" up && ip link set "$2" up && made="$made $1"
 }
 entry() { /bin/neighbour-add "$1" "${4:--}" "$2" "$3"; }
-entries() {
-  while read -r e_address e_device e_state e_mac; do
-    entry "$e_address" "$e_device" "$e_state" "$e_mac" || return 1
-  done
-}
+entries() { neighbours; }
 cannot() { [ -z "${FAULT:-}" ] || why="the box has no strace to fail a system call with"; }
 
 # lookup CLIENT [ARGS...]: in a kernel test (ns), the program in the guest, with
-# TABLE=hidden or fifo as on the host; else a fixture case, through the host's own
+# TABLE=none or fifo as on the host; else a fixture case, each through the host's own
 # fixturecase.sh.
 lookup() {
   l_client=$1
@@ -62,22 +58,13 @@ lookup() {
   else
     set -- env REMOTE_ADDR="$l_client" clientmac "$@"
   fi
-  if [ -n "${ns:-}" ]; then
-    case ${TABLE:-} in hidden | fifo)
-      set -- unshare -m sh -c 'mount -t tmpfs none /proc && { [ "$0" = hidden ] ||
-        { mkdir /proc/net && mkfifo /proc/net/arp; }; } && exec "$@"' "$TABLE" "$@" ;;
-    esac
+  fixtureunshare="unshare -mn"
+  [ -n "${ns:-}" ] && fixtureunshare="timeout 10 unshare -m"
+  if [ -z "${ns:-}" ] || [ -n "${TABLE:-}" ]; then
+    fixture - "$@"
+  else
     out=$(timeout 10 "$@" 2>/tmp/err)
     status=$?
-  else
-    l_table=$TABLE
-    [ -f "$testdir/fixtures/$TABLE" ] && l_table=$testdir/fixtures/$TABLE
-    [ -f "$scratch/$TABLE" ] && l_table=$scratch/$TABLE
-    unshare -mn sh "$testdir/fixturecase.sh" "$l_table" "${STDOUT:-file}" /tmp/out - "$@" 2>/tmp/err
-    status=$?
-    out=""
-    [ "${STDOUT:-file}" = file ] && out=$(cat /tmp/out)
-    rm -f /tmp/out /tmp/out.fifo
+    err=$(cat /tmp/err)
   fi
-  err=$(cat /tmp/err)
 }
