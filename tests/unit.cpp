@@ -621,6 +621,7 @@ const onecase errorcases[] = {
 // A damaged datagram or attribute makes the message worthless: nothing in it is read.
 const onecase damagecases[] = {
   {"message longer than the datagram", "route 3, msglen +4", "ended"},
+  {"message ending past the datagram, in padding", "route 3, msglen +2", "ended"},
   {"message shorter than its header", "route 3, msglen 15", "ended"},
   {"datagram cut in a header", "earlier: route 9, cut 8", "more"},
   {"gateway past the body", "route 3 gateway, attrlen 64", "ended"},
