@@ -70,7 +70,7 @@ if [ "$status" -ne 0 ] || [ -z "$ipk" ]; then
   tail -n 20 "$logs/compile.log"
   judge "a clientmac .ipk is made" ipk "${ipk:+yes}" yes
   echo "the whole test: $SECONDS s"
-finish
+  finish
   exit
 fi
 echo "package: ${ipk#"$work"/}"
