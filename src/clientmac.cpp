@@ -3,12 +3,14 @@
 // A web server runs this once per request, so it asks the kernel about one client, in
 // fixed buffers, and always answers with exactly one address: the client's, or the zero
 // address when there is none to give. A portal grants access by that address, so every
-// doubt ends in the zero address, never in another machine's. The route to the client
-// vouches for every answer: the kernel is asked for it, and for the client's entry on the
-// interface it leaves by, through rtnetlink; what that cannot answer is looked for in the
-// kernel's tables, on the same interface: the ARP table under /proc for IPv4 clients, the
-// neighbour dump for IPv6 ones. Where rtnetlink is denied, an IPv4 client's route is read
-// from /proc too.
+// doubt ends in the zero address, never in another machine's. The route the reply to the
+// client takes vouches for every answer: the kernel is asked for it through rtnetlink,
+// from the server's own address when the server names it (SERVER_ADDR), and then for the
+// client's entry on the interface the route leaves by; what that cannot answer is looked
+// for in the kernel's tables, on the same interface: the ARP table under /proc for IPv4
+// clients, the neighbour dump for IPv6 ones. Where rtnetlink is denied, an IPv4 client's
+// route is read from /proc too. A route that cannot be learned is a doubt. A link-local
+// client without a zone is on whichever link lists it: every link that does must agree.
 
 #include <cerrno>
 #include <csignal>
@@ -22,6 +24,8 @@
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
+#include <net/if_arp.h>
+#include <net/route.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -50,8 +54,9 @@ constexpr size_t linesize = 256;
 // address to hand out.
 constexpr size_t maxhwaddress = 31;
 
-// A link-layer address from rtnetlink as text: two digits and a colon per byte.
-constexpr size_t maxlinkaddress = 32;
+// A link-layer address from rtnetlink as text: two digits and a colon per byte, held to
+// the length the table's may have.
+constexpr size_t maxlinkaddress = (maxhwaddress + 1) / 3;
 constexpr size_t hwtextsize = 3 * maxlinkaddress;
 
 // One datagram of the kernel's answers: a dump's first is at most 8 KiB, and later ones
@@ -60,12 +65,6 @@ constexpr size_t netlinkbuffersize = 8192;
 
 // A web server must never hang on us, whatever the kernel does.
 constexpr timeval netlinktimeout = {1, 0};
-
-// The ARP table's flag for an entry that holds the neighbour's address (ATF_COM).
-constexpr unsigned completeflag = 0x2;
-
-// The route table's flag for a route through a gateway (RTF_GATEWAY).
-constexpr unsigned gatewayflag = 0x2;
 
 // What a client address asks for.
 enum class clientkind {
@@ -79,26 +78,23 @@ enum class clientkind {
 struct neighbourquery {
   unsigned char family;       // AF_INET or AF_INET6
   unsigned char address[16];  // the client's, in network byte order: 4 or 16 bytes
-  unsigned ifindex;           // the interface to look on; 0 for any
+  unsigned char source[16];   // the server's, which the reply leaves from, when known
+  bool hassource;             // whether source holds it
+  unsigned zone;              // the interface the client's zone names; 0 for none
+  unsigned interface;         // the interface to look on, once known; 0 for every link
   bool everylink;             // a link-local client without a zone: every link must agree
   char hwaddress[hwtextsize]; // the client's link-layer address, once found
 };
 
-// What one step of the lookup learned of the client's address. Only "unknown" and
-// "failed" let a later step try: the others are the kernel's own word.
+// What a step of the lookup learned: of the route, of the client's entry, or of one
+// datagram of the kernel's answer. Only "unknown" and "failed" let a later step try: the
+// others are the kernel's own word.
 enum class answer {
-  found,   // the query holds the client's link-layer address
+  found,   // the query holds what was asked: the route's interface, or the address
   none,    // there is none to give: a gateway stands between, or the entry has none
   unknown, // the kernel answered without a say: no route, no entry, an error
   failed,  // the question could not be put, or its answer not read
-};
-
-// How far one datagram of the kernel's answer took the question.
-enum class netlinkscan {
-  more,  // nothing settled yet, and the answer goes on
-  found, // the query holds what was asked
-  none,  // the kernel said there is nothing to give
-  ended, // the answer ended, or failed, without settling it
+  more,    // nothing settled yet, and the answer goes on
 };
 
 // What separates the table's fields: what isspace() takes in the C locale.
@@ -151,7 +147,7 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 [[nodiscard]] bool iscomplete(std::string_view flags) {
   // The flag is a bit of the last digit.
   return flags.size() >= 3 && flags[0] == '0' && flags[1] == 'x' &&
-         (hexvalue(flags.back()) & completeflag) != 0;
+         (hexvalue(flags.back()) & ATF_COM) != 0;
 }
 
 // Whether a field is a hardware address as the kernel writes one: hex pairs joined by
@@ -166,8 +162,8 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 }
 
 // Takes the hardware address from the rest of a table line, after its address; false when
-// the rest holds no whole entry: fewer than three more fields, flags without the complete
-// bit, a hardware address that is none, or, when device is given, another device.
+// the rest holds no whole entry on device: fewer than five more fields, flags without the
+// complete bit, a hardware address that is none, or another device.
 [[nodiscard]] bool scanentry(const char *cursor, bool cut, std::string_view device,
                              std::string_view &hwaddress) {
   // The hardware type is not consulted, only passed over.
@@ -177,14 +173,12 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   // On a cut line a field that reaches the buffer's end may go on past it.
   if (!ishwaddress(hwaddress) || (cut && *cursor == '\0'))
     return false;
-  if (device.empty())
-    return true;
   // The mask is passed over.
   return !nextfield(cursor).empty() && nextfield(cursor) == device && !(cut && *cursor == '\0');
 }
 
 // Scans an open table for the entry of the client, named by its dotted form as the table
-// lists addresses, on device when one is given; returns its hardware address, which lives
+// lists addresses, on device; returns its hardware address, which lives
 // in line, or an empty view when the table lists no entry for the client. The rest of a
 // line is scanned only when its address is the client's: most lines are not.
 [[nodiscard]] std::string_view findclient(FILE *table, std::string_view client,
@@ -211,7 +205,7 @@ void reply(std::string_view text) {
 }
 
 // Replies the hardware address that the kernel's ARP table lists for the client, on
-// device when one is given (the interface the route to the client leaves by).
+// device: the interface the route to the client leaves by.
 void arplookup(std::string_view client, std::string_view device) {
   FILE *table = fopen(arptablepath, "r");
   if (table == nullptr) {
@@ -326,8 +320,8 @@ void arplookup(std::string_view client, std::string_view device) {
   if (!haszone)
     return clientkind::ipv6;
   client.remove_prefix(percent + 1);
-  query.ifindex = zoneindex(client);
-  return query.ifindex == 0 ? clientkind::unknownzone : clientkind::ipv6;
+  query.zone = zoneindex(client);
+  return query.zone == 0 ? clientkind::unknownzone : clientkind::ipv6;
 }
 
 // The length in bytes of an address of the query's family.
@@ -381,8 +375,9 @@ template <typename Visit>
 // Reads the route to the client: found when it leaves by an interface straight to the
 // client, and sets the query's interface to it; none when a gateway stands between, since
 // no neighbour entry then is the client's (any host on a link can plant one under its
-// address), when the client is this host, which is no neighbour of its own, or when the
-// route leaves by another interface than the zone names; unknown for a route nowhere. The
+// address), when the client is this host, which is no neighbour of its own, when the
+// route leaves by another interface than the zone names, or when it has many paths, of
+// which the route asked without a source names none; unknown for a route nowhere. The
 // kernel's layout is read through copies, so that no field is read at an address it is
 // not aligned for.
 [[nodiscard]] answer matchroute(const char *body, size_t length, neighbourquery &query) {
@@ -391,35 +386,36 @@ template <typename Visit>
     return answer::unknown;
   memcpy(&route, body, sizeof route);
   unsigned interface = 0;
-  bool gateway = false;
+  bool gateway = false, multipath = false;
   const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof route),
                                    [&](unsigned type, const char *payload, size_t size) {
                                      if (type == RTA_OIF && size == sizeof interface)
                                        memcpy(&interface, payload, sizeof interface);
                                      gateway |= type == RTA_GATEWAY || type == RTA_VIA;
+                                     multipath |= type == RTA_MULTIPATH;
                                    });
-  if (whole && route.rtm_type == RTN_LOCAL)
+  if (whole && (route.rtm_type == RTN_LOCAL || multipath))
     return answer::none;
   if (!whole || route.rtm_type != RTN_UNICAST || interface == 0)
     return answer::unknown;
-  if (gateway || (query.ifindex != 0 && interface != query.ifindex))
+  if (gateway || (query.zone != 0 && interface != query.zone))
     return answer::none;
-  query.ifindex = interface;
+  query.interface = interface;
   return answer::found;
 }
 
 // Reads a neighbour entry: found when it is the client's, on the query's interface (any
 // when 0), with a link-layer address to give, which goes into the query's answer; none
-// when the client's entry on a known interface has no address to give; else unknown. For
-// a client on every link, the first address is kept and the dump goes on: another
-// address on another link is none, for no single client is named.
+// when the client's entry has no address to give; else unknown. For a client on every
+// link, the first address is kept and the dump goes on: an entry on another link with no
+// address, or with another, is none, for then no single client is named.
 [[nodiscard]] answer matchneighbour(const char *body, size_t length, neighbourquery &query) {
   ndmsg entry;
   if (length < NLMSG_ALIGN(sizeof entry))
     return answer::unknown;
   memcpy(&entry, body, sizeof entry);
   if (entry.ndm_family != query.family ||
-      (query.ifindex != 0 && entry.ndm_ifindex != static_cast<int>(query.ifindex)))
+      (query.interface != 0 && entry.ndm_ifindex != static_cast<int>(query.interface)))
     return answer::unknown;
   bool isclient = false;
   const char *linkaddress = nullptr;
@@ -439,7 +435,7 @@ template <typename Visit>
     return answer::unknown;
   // On a link without ARP every neighbour carries this host's own device address.
   if (linkaddress == nullptr || entry.ndm_state == NUD_NOARP)
-    return query.ifindex != 0 ? answer::none : answer::unknown;
+    return answer::none;
   char hwaddress[hwtextsize];
   formathwaddress(reinterpret_cast<const unsigned char *>(linkaddress), linkaddresslength,
                   hwaddress);
@@ -463,16 +459,17 @@ template <typename Visit>
 }
 
 // Looks through one datagram of the kernel's answer to request number sequence for what
-// settles the query: the route to the client, or the client's neighbour entry.
-[[nodiscard]] netlinkscan scanmessages(const char *datagram, size_t length, unsigned sequence,
-                                       neighbourquery &query) {
+// settles the query: the route to the client, or the client's neighbour entry; more when
+// it settles nothing and the answer goes on.
+[[nodiscard]] answer scanmessages(const char *datagram, size_t length, unsigned sequence,
+                                  neighbourquery &query) {
   size_t offset = 0;
   while (offset < length && length - offset >= sizeof(nlmsghdr)) {
     nlmsghdr header;
     memcpy(&header, datagram + offset, sizeof header);
     // A damaged datagram says nothing that can be trusted, and nothing more will follow.
     if (header.nlmsg_len < NLMSG_HDRLEN || header.nlmsg_len > length - offset)
-      return netlinkscan::ended;
+      return answer::unknown;
     const char *body = datagram + offset + NLMSG_HDRLEN;
     const size_t bodylength = header.nlmsg_len - NLMSG_HDRLEN;
     offset += NLMSG_ALIGN(header.nlmsg_len);
@@ -481,22 +478,18 @@ template <typename Visit>
       continue;
     // The end of a dump settles a client on every link by the one address it listed.
     if (header.nlmsg_type == NLMSG_DONE)
-      return query.hwaddress[0] != '\0' ? netlinkscan::found : netlinkscan::ended;
+      return query.hwaddress[0] != '\0' ? answer::found : answer::unknown;
     if (header.nlmsg_type == NLMSG_ERROR)
-      return isnoentry(body, bodylength) ? netlinkscan::none : netlinkscan::ended;
+      return isnoentry(body, bodylength) ? answer::none : answer::unknown;
     const answer settled = header.nlmsg_type == RTM_NEWROUTE ? matchroute(body, bodylength, query)
                            : header.nlmsg_type == RTM_NEWNEIGH
                                ? matchneighbour(body, bodylength, query)
                                : answer::unknown;
-    if (settled == answer::found)
-      return netlinkscan::found;
-    if (settled == answer::none)
-      return netlinkscan::none;
     // A get is answered by this one message; only a dump goes on.
-    if ((header.nlmsg_flags & NLM_F_MULTI) == 0)
-      return netlinkscan::ended;
+    if (settled != answer::unknown || (header.nlmsg_flags & NLM_F_MULTI) == 0)
+      return settled;
   }
-  return netlinkscan::more;
+  return answer::more;
 }
 
 // Appends an attribute to the request that header starts, after what the header counts.
@@ -508,9 +501,10 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   header.nlmsg_len += RTA_SPACE(size);
 }
 
-// Asks the kernel one question about the client: the route to it (RTM_GETROUTE), by the
-// interface a zone names when there is one, its neighbour entry on the query's interface
-// (RTM_GETNEIGH), or, with NLM_F_DUMP, every IPv6 neighbour. Reads the answer until it
+// Asks the kernel one question about the client: the route to it (RTM_GETROUTE), from the
+// server's address when it is known and by the interface a zone names when there is one,
+// as the reply takes it; its neighbour entry on the query's interface (RTM_GETNEIGH); or,
+// with NLM_F_DUMP, every IPv6 neighbour. Reads the answer until it
 // settles the query or ends. Without a receive timeout on the socket (timed false) it
 // never waits: the kernel queues its answer to a request before sendto returns, and each
 // next datagram of a dump as one is read.
@@ -522,7 +516,7 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
       rtmsg route;
       ndmsg neighbour;
     };
-    char attributes[RTA_SPACE(16) + RTA_SPACE(sizeof query.ifindex)];
+    char attributes[2 * RTA_SPACE(16) + RTA_SPACE(sizeof query.zone)];
   } request = {};
   static_assert(sizeof(rtmsg) == sizeof(ndmsg), "both questions share one layout");
   static unsigned sequence;
@@ -533,11 +527,20 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   if (type == RTM_GETROUTE) {
     request.route.rtm_family = query.family;
     request.route.rtm_dst_len = static_cast<unsigned char>(8 * addresslength(query));
-    if (query.ifindex != 0)
-      addattribute(request.header, RTA_OIF, &query.ifindex, sizeof query.ifindex);
+    if (query.zone != 0)
+      addattribute(request.header, RTA_OIF, &query.zone, sizeof query.zone);
+    // The source picks one path of many as the reply's; without it, the kernel names the
+    // route itself, so that many paths show as such (RTM_F_FIB_MATCH, which kernels
+    // before 4.13 pass over).
+    if (query.hassource) {
+      request.route.rtm_src_len = request.route.rtm_dst_len;
+      addattribute(request.header, RTA_SRC, query.source, addresslength(query));
+    } else {
+      request.route.rtm_flags = RTM_F_FIB_MATCH;
+    }
   } else {
     request.neighbour.ndm_family = query.family;
-    request.neighbour.ndm_ifindex = static_cast<int>(query.ifindex);
+    request.neighbour.ndm_ifindex = static_cast<int>(query.interface);
   }
   // The client's address: RTA_DST of a route and NDA_DST of a neighbour are one number.
   static_assert(static_cast<int>(RTA_DST) == static_cast<int>(NDA_DST),
@@ -551,8 +554,8 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
              sizeof kernel) != static_cast<ssize_t>(request.header.nlmsg_len))
     return answer::failed;
   char datagram[netlinkbuffersize];
-  netlinkscan progress = netlinkscan::more;
-  while (progress == netlinkscan::more) {
+  answer progress = answer::more;
+  while (progress == answer::more) {
     sockaddr_nl sender = {};
     socklen_t senderlength = sizeof sender;
     // MSG_TRUNC makes a datagram too large for the buffer show as such, not as a short one.
@@ -563,33 +566,36 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
       return answer::failed;
     progress = scanmessages(datagram, static_cast<size_t>(got), request.header.nlmsg_seq, query);
   }
-  return progress == netlinkscan::found  ? answer::found
-         : progress == netlinkscan::none ? answer::none
-                                         : answer::unknown;
+  return progress;
 }
 
 // Finds the client's link-layer address in the kernel's neighbour table, into the query's
-// answer, asking on sock. First the kernel's own lookup: the route to the client, which
-// names the interface, then the entry on it, which costs the same whatever the table's
-// size and sees the entry as it is now. Then, for IPv6, the dump of every neighbour, on
-// that interface when it is known, where the first entry listed wins. A link-local client
-// without a zone is on whichever link lists it: the dump of every link names it.
+// answer, asking on sock. First the kernel's own lookup: the route the reply to the client
+// takes, which names the interface, then the entry on it, which costs the same whatever
+// the table's size and sees the entry as it is now. Then, for IPv6, the dump of every
+// neighbour on that interface. Where the route cannot be learned, the tables could only
+// guess between entries under the client's address, one of them perhaps planted: none.
+// A link-local client without a zone is on whichever link lists it: the dump of every
+// link names it, once the route has said that it is not this host.
 [[nodiscard]] answer findneighbour(int sock, neighbourquery &query) {
   const bool timed =
       setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &netlinktimeout, sizeof netlinktimeout) == 0;
-  if (query.everylink)
-    return ask(sock, RTM_GETNEIGH, NLM_F_DUMP, timed, query);
-  // Found, for the route: the interface is known.
   answer result = ask(sock, RTM_GETROUTE, 0, timed, query);
-  // Where the route could not be learned, the tables could only guess between entries
-  // under the client's address, one of them perhaps planted: no answer is safer. So,
-  // where a zone names an interface that no route to the client leaves by, unless the
-  // address is link-local: the zone alone names its link.
-  if (result == answer::failed ||
-      (result == answer::unknown && query.ifindex != 0 && !islinklocal(query)))
+  if (query.everylink) {
+    // The route names some link, no more the client's than any other.
+    query.interface = 0;
+    if (result == answer::none || result == answer::failed)
+      return answer::none;
+    return ask(sock, RTM_GETNEIGH, NLM_F_DUMP, timed, query);
+  }
+  // A zone alone names the link of a link-local address.
+  if (result == answer::unknown && query.zone != 0 && islinklocal(query)) {
+    query.interface = query.zone;
+    result = answer::found;
+  }
+  if (result != answer::found)
     return answer::none;
-  if (result == answer::found || (result == answer::unknown && query.ifindex != 0))
-    result = ask(sock, RTM_GETNEIGH, 0, timed, query);
+  result = ask(sock, RTM_GETNEIGH, 0, timed, query);
   if ((result == answer::unknown || result == answer::failed) && query.family == AF_INET6)
     result = ask(sock, RTM_GETNEIGH, NLM_F_DUMP, timed, query);
   return result;
@@ -606,10 +612,11 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
 
 // Reads the route to an IPv4 client from an open copy of the kernel's main routing table
 // as /proc shows it: the longest prefix that holds the client, and of equals the first
-// listed, which the kernel lists by metric. none when a gateway stands between; otherwise
-// unknown, with device set to the route's interface, or left empty when no route holds
-// the client. The table's numbers are in the kernel's byte order, and so is the client's
-// address read as a number.
+// listed, which the kernel lists by metric. found, with device set to the route's
+// interface, when it leaves straight to the client; none when a gateway stands between,
+// when no route holds the client, or when its interface's name is too long to be one. The
+// table's numbers are in the kernel's byte order, and so is the client's address read as
+// a number.
 [[nodiscard]] answer findroute(FILE *table, const neighbourquery &query,
                                char (&device)[IF_NAMESIZE]) {
   unsigned client;
@@ -634,13 +641,13 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
       continue;
     routed = true;
     bestmask = mask;
-    gateway = (flags & gatewayflag) != 0;
+    gateway = (flags & RTF_GATEWAY) != 0;
     // A route that reaches no one (unreachable, prohibit, blackhole) has no interface:
     // "*", which no entry of the ARP table names.
     if (!copytext(interface, device, sizeof device))
       device[0] = '\0';
   }
-  return routed && gateway ? answer::none : answer::unknown;
+  return routed && !gateway && device[0] != '\0' ? answer::found : answer::none;
 }
 
 // Reads the route to an IPv4 client from /proc, for where rtnetlink is denied, as
@@ -654,27 +661,42 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   return route;
 }
 
+// Sets the query's source to the server's own address, which most servers name in
+// SERVER_ADDR: the one the client reached, which the reply leaves from. Text that names no
+// single address of the client's family names no source: the route is then the one to
+// the client from any address.
+void findsource(const char *server, neighbourquery &query) {
+  std::string_view text;
+  neighbourquery own = {};
+  if (server == nullptr || strlen(server) > maxclient || !trimclient(server, text) ||
+      classify(text, own) == clientkind::noaddress || own.family != query.family)
+    return;
+  memcpy(query.source, own.address, sizeof query.source);
+  query.hassource = true;
+}
+
 // Replies the link-layer address of a client named by its address; an IPv4 client the
 // kernel could not answer for is looked for in the ARP table, by its dotted form, on the
-// route's interface when it is known.
+// route's interface.
 void neighbourlookup(neighbourquery &query) {
   char device[IF_NAMESIZE] = "";
-  answer result = answer::none;
   const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
   if (sock >= 0) {
-    result = findneighbour(sock, query);
+    const answer result = findneighbour(sock, query);
     close(sock);
-  } else if (query.family == AF_INET) {
+    if (result == answer::found) {
+      reply(query.hwaddress);
+      return;
+    }
+    // Only a route's interface is left unanswered: none names no interface.
+    if (result == answer::none || query.family != AF_INET ||
+        if_indextoname(query.interface, device) == nullptr) {
+      reply(zeroaddress);
+      return;
+    }
+  } else if (query.family != AF_INET || readroute(query, device) != answer::found) {
     // A hardened server may deny netlink (seccomp, RestrictAddressFamilies): the route
     // then comes from /proc. IPv6 has no neighbour table there.
-    result = readroute(query, device);
-  }
-  if (result == answer::found) {
-    reply(query.hwaddress);
-    return;
-  }
-  if (result == answer::none || query.family != AF_INET ||
-      (query.ifindex != 0 && if_indextoname(query.ifindex, device) == nullptr)) {
     reply(zeroaddress);
     return;
   }
@@ -706,10 +728,12 @@ int main() {
   }
   neighbourquery query = {};
   const clientkind kind = classify(text, query);
-  if (kind == clientkind::ipv4 || kind == clientkind::ipv6)
+  if (kind == clientkind::ipv4 || kind == clientkind::ipv6) {
+    findsource(getenv("SERVER_ADDR"), query);
     neighbourlookup(query);
-  else
+  } else {
     reply(zeroaddress);
+  }
   return 0;
 }
 #endif

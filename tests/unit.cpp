@@ -40,8 +40,7 @@ struct named {
 };
 // clang-format off
 const char *const kindnames[] = {"ipv4", "ipv6", "unknownzone", "noaddress"};
-const char *const answernames[] = {"found", "none", "unknown", "failed"};
-const char *const scannames[] = {"more", "found", "none", "ended"};
+const char *const answernames[] = {"found", "none", "unknown", "failed", "more"};
 const named routetypes[] = {{"route", RTN_UNICAST}, {"local", RTN_LOCAL},
                             {"unreachable", RTN_UNREACHABLE}, {"blackhole", RTN_BLACKHOLE}};
 const named states[] = {{"reachable", NUD_REACHABLE}, {"stale", NUD_STALE}, {"probing", NUD_PROBE},
@@ -160,8 +159,8 @@ void classifytest(const onecase &c, const char *, text &got) {
   if (sscanf(c.want, "%*s %45s", written) != 1 || inet_pton(family, written, wanted) != 1 ||
       memcmp(wanted, query.address, addresslength(query)) != 0)
     inet_ntop(family, query.address, written, sizeof written);
-  if (query.ifindex != 0)
-    snprintf(zone, sizeof zone, " on %u", query.ifindex);
+  if (query.zone != 0)
+    snprintf(zone, sizeof zone, " on %u", query.zone);
   snprintf(got, sizeof got, "%s%s%s%s%s", kindnames[static_cast<int>(kind)], address ? " " : "",
            address ? written : "", address ? zone : "",
            address && query.everylink ? " every link" : "");
@@ -256,9 +255,9 @@ FILE *opentable(const char *table, text &got) {
 #define HEADER "IP address       HW type     Flags       HW address            Mask     Device\n"
 
 // The hardware address the scan gives ("" for none) for the client, on the device the
-// case names after it, when it names one.
+// case names after it, or on eth0.
 void arptest(const twocase &c, const char *, text &got) {
-  char table[1024], buffer[1024], client[64] = "", device[16] = "", line[linesize];
+  char table[1024], buffer[1024], client[64] = "", device[16] = "eth0", line[linesize];
   sscanf(expand(c.client, buffer), "%63s %15s", client, device);
   snprintf(buffer, sizeof buffer, HEADER "%s", c.input);
   if (FILE *file = opentable(expand(buffer, table), got)) {
@@ -269,7 +268,8 @@ void arptest(const twocase &c, const char *, text &got) {
 }
 
 // Each case: the client's dotted form, as the table lists addresses, and the device the
-// route names, when one is known; the lines after the column titles; the hardware address.
+// route names (eth0 unless the case names another); the lines after the column titles;
+// the hardware address.
 // clang-format off
 const twocase tablecases[] = {
   // A complete entry's hardware address, exactly as listed.
@@ -284,7 +284,7 @@ const twocase tablecases[] = {
   {"the client, then more", "$20", "$20.5 0x1 0x2 &02 * eth0\n", ""},
   {"the client after more", "$20", "::ffff:$20 0x1 0x2 &02 * eth0\n", ""},
   // The first line that matches wins; later lines are not read.
-  {"first of two", "$20", "$20 0x1 0x2 &01 * eth0\n$20 0x1 0x2 &02 * eth1\n", "&01"},
+  {"first of two", "$20", "$20 0x1 0x2 &01 * eth0\n$20 0x1 0x2 &02 * eth0\n", "&01"},
   {"past a piece of it", "$20", "$2 0x1 0x2 &02 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
   // Flags: only an entry with the complete bit (0x2) holds its neighbour's address.
   {"flags 0x0, incomplete", "$20", "$20 0x1 0x0 &20 * eth0\n", ""},
@@ -297,7 +297,7 @@ const twocase tablecases[] = {
   {"flags 0x alone", "$20", "$20 0x1 0x &20 * eth0\n", ""},
   {"incomplete, then complete", "$20",
    "$20 0x1 0x0 00:00:00:00:00:00 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
-  // The device: once the route names one, only its lines count, compared whole.
+  // The device the route names: only its lines count, compared whole.
   {"on the route's device", "$20 eth0", "$20 0x1 0x2 &20 * eth0\n", "&20"},
   {"on another device", "$20 eth0", "$20 0x1 0x2 &20 * eth1\n", ""},
   {"the route's device second", "$20 eth0", "$20 0x1 0x2 &01 * eth1\n$20 0x1 0x2 &02 * eth0\n",
@@ -305,7 +305,7 @@ const twocase tablecases[] = {
   {"a longer device name", "$20 eth0", "$20 0x1 0x2 &20 * eth0.1\n", ""},
   {"a shorter device name", "$20 eth0", "$20 0x1 0x2 &20 * eth\n", ""},
   {"no device field", "$20 eth0", "$20 0x1 0x2 &20 *\n", ""},
-  {"no device field, none asked", "$20", "$20 0x1 0x2 &20\n", "&20"},
+  {"no mask and no device", "$20", "$20 0x1 0x2 &20\n", ""},
   // Fields: any whitespace between them; fewer than four make no entry.
   {"tabs and blanks", "$20 eth0", "  $20\t0x1 \t 0x2\t&20\t*\teth0\n", "&20"},
   {"CRLF line end", "$20 eth0", "$20 0x1 0x2 &20 * eth0\r\n", "&20"},
@@ -338,9 +338,10 @@ const twocase tablecases[] = {
    "&73"},
   {"device up to the read", "$74 eth0", "{212}$74 0x1 0x2 &96 * eth0x\n$74 0x1 0x2 &74 * eth0\n",
    "&74"},
-  {"255 characters and newline", "$75", "{219}$75 0x1 0x2 &75\n", "&75"},
-  {"line after 255 characters", "$76", "{219}$75 0x1 0x2 &75\n$76 0x1 0x2 &76\n", "&76"},
-  {"255 characters at the end", "$77", "{219}$77 0x1 0x2 &77", "&77"},
+  {"255 characters and newline", "$75", "{212}$75 0x1 0x2 &75 * eth0\n", "&75"},
+  {"line after 255 characters", "$76", "{212}$75 0x1 0x2 &75 * eth0\n$76 0x1 0x2 &76 * eth0\n",
+   "&76"},
+  {"255 characters at the end", "$77", "{212}$77 0x1 0x2 &77 * eth0", "&77"},
 };
 // clang-format on
 
@@ -349,18 +350,18 @@ const twocase tablecases[] = {
 #define ROUTEHEADER                                                                                \
   "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
 
-// What the reader makes of the client's route: "none" (the interface then unread), or
-// else the route's interface ("" for no route). The case lists the routes as "IFACE
-// DESTINATION/PREFIX FLAGS [GATEWAY]", parted by commas, in the order the kernel lists
-// them; /proc/net/route writes a title line, then each address and mask as the kernel's
-// 32-bit number in hexadecimal, in this machine's byte order.
+// What the reader makes of the client's route: the route's interface, when it leaves
+// straight to the client, or else "none": no table is then read. The case lists the routes
+// as "IFACE DESTINATION/PREFIX FLAGS [GATEWAY]", parted by commas, in the order the kernel
+// lists them; /proc/net/route writes a title line, then each address and mask as the
+// kernel's 32-bit number in hexadecimal, in this machine's byte order.
 void routetest(const twocase &c, const char *, text &got) {
-  char table[1024] = ROUTEHEADER, device[IF_NAMESIZE] = "", iface[16], destination[16];
+  char table[1024] = ROUTEHEADER, device[IF_NAMESIZE] = "", iface[32], destination[16];
   for (const char *route = c.input; route != nullptr && *route != '\0';
        route = strchr(route, ',')) {
     char gateway[16] = "0.0.0.0";
     unsigned prefix, flags, net = 0, via = 0;
-    if (sscanf(route += *route == ',', "%15s %15[0-9.]/%u %x %15[0-9.]", iface, destination,
+    if (sscanf(route += *route == ',', "%31s %15[0-9.]/%u %x %15[0-9.]", iface, destination,
                &prefix, &flags, gateway) < 4)
       return bad(route);
     inet_pton(AF_INET, destination, &net);
@@ -370,20 +371,20 @@ void routetest(const twocase &c, const char *, text &got) {
              "%s\t%08X\t%08X\t%04X\t0\t0\t0\t%08X\t0\t0\t0\n", iface, net, via, flags,
              prefix == 0 ? 0 : htonl(~0u << (32 - prefix)));
   }
-  neighbourquery query = {AF_INET, {}, 0, false, ""};
+  neighbourquery query = {};
+  query.family = AF_INET;
   inet_pton(AF_INET, c.client, query.address);
   if (FILE *file = opentable(table, got)) {
     const answer result = findroute(file, query, device);
-    // Through a gateway no entry is looked for, on any interface.
     snprintf(got, sizeof got, "%s",
-             result == answer::unknown ? device : answernames[static_cast<int>(result)]);
+             result == answer::found ? device : answernames[static_cast<int>(result)]);
     fclose(file);
   }
 }
 
 // The route's interface is the longest prefix's that holds the client, of equals the
 // first listed (the kernel lists them by metric); a gateway stands between for certain; no
-// route, or the title line alone, leaves the interface unknown.
+// route, the title line alone, or a name too long for an interface's, is no route.
 // clang-format off
 const twocase routetablecases[] = {
   {"on the link", "198.51.100.20", "lan0 198.51.100.0/24 1", "lan0"},
@@ -402,9 +403,11 @@ const twocase routetablecases[] = {
    "lan0 203.0.113.0/24 1, lan0 203.0.113.128/25 3 198.51.100.254", "none"},
   {"the link before a gateway's shorter prefix", "203.0.113.200",
    "lan0 203.0.113.0/24 3 198.51.100.254, wan0 203.0.113.200/32 5", "wan0"},
-  {"no route holds the client", "192.0.2.1", "lan0 198.51.100.0/24 1", ""},
+  {"no route holds the client", "192.0.2.1", "lan0 198.51.100.0/24 1", "none"},
   {"unreachable: no interface", "192.0.2.1", "* 192.0.2.0/24 201", "*"},
-  {"the title line alone", "198.51.100.20", "", ""},
+  {"the title line alone", "198.51.100.20", "", "none"},
+  {"a name of 15 characters", "198.51.100.20", "lan0-0123456789 198.51.100.0/24 1", "lan0-0123456789"},
+  {"a name too long for one", "198.51.100.20", "lan0-0123456789a 198.51.100.0/24 1", "none"},
 };
 // clang-format on
 
@@ -452,8 +455,9 @@ void attribute(datagram &d, unsigned short type, const void *payload, size_t siz
 
 // Builds one item of a datagram's script, for the question numbered number, or, after
 // "earlier: " or "later: ", the one before or after it:
-//   route|local|unreachable|blackhole N [gateway|via]   a route of that type to 192.0.2.10
-//                                                       by interface N (none for 0)
+//   route|local|unreachable|blackhole N [gateway|via|multipath]
+//                                     a route of that type to 192.0.2.10 by interface N
+//                                     (none for 0), through a gateway, or of many paths
 //   neigh|dump ADDRESS|- N [STATE] [MAC[/SIZE]]         an entry, or a dump's, on N, with a
 //                                                       link-layer address of SIZE (6) bytes
 //                                                       that ends in the hex byte MAC
@@ -489,6 +493,8 @@ void item(datagram &d, const char *script, unsigned number) {
       attribute(d, RTA_GATEWAY, via + 2, 4);
     else if (strcmp(b, "via") == 0)
       attribute(d, RTA_VIA, via, sizeof via);
+    else if (strcmp(b, "multipath") == 0)
+      attribute(d, RTA_MULTIPATH, via, 0);
     else if (*b != '\0')
       bad(b);
   } else if ((strcmp(verb, "neigh") == 0 || strcmp(verb, "dump") == 0) &&
@@ -550,47 +556,52 @@ bool build(const char *script, size_t index, unsigned number, datagram &d) {
   return true;
 }
 
-// What the scan makes of the case's datagrams, for the client that context names, on the
-// interface it names after it (none for any), each next datagram scanned while the scan
-// asks for more; then the query's interface, when it has one, and link-layer address.
+// What the scan makes of the case's datagrams, for the client that context names, with
+// the zone ("zone N") or the route's interface ("on N") it names after it, each next
+// datagram scanned while the scan asks for more; then the query's interface, when it has
+// one, and link-layer address.
 void scantest(const onecase &c, const char *context, text &got) {
   neighbourquery query = {};
-  char client[INET6_ADDRSTRLEN] = "", zone[16] = "";
-  sscanf(context, "%45s %u", client, &query.ifindex);
+  char client[INET6_ADDRSTRLEN] = "", word[8] = "", on[16] = "";
+  unsigned number = 0;
+  sscanf(context, "%45s %7s %u", client, word, &number);
   // As the program reads the client: link-local, and no zone, is on every link.
   static_cast<void>(classify(client, query));
+  (strcmp(word, "zone") == 0 ? query.zone : query.interface) = number;
   static datagram d;
-  netlinkscan scan = netlinkscan::more;
-  for (size_t next = 0; scan == netlinkscan::more && (build(c.input, next, asked, d) || next == 0);
+  answer scan = answer::more;
+  for (size_t next = 0; scan == answer::more && (build(c.input, next, asked, d) || next == 0);
        ++next)
     scan = scanmessages(d.bytes, d.length, asked, query);
-  if (query.ifindex != 0)
-    snprintf(zone, sizeof zone, " on %u", query.ifindex);
-  snprintf(got, sizeof got, "%s%s%s%s", scannames[static_cast<int>(scan)], zone,
+  if (query.interface != 0)
+    snprintf(on, sizeof on, " on %u", query.interface);
+  snprintf(got, sizeof got, "%s%s%s%s", answernames[static_cast<int>(scan)], on,
            query.hwaddress[0] != '\0' ? " " : "", query.hwaddress);
 }
 
 // clang-format off
-// The route: a unicast one names the interface; a gateway stands between, for certain;
-// anything else, or a damaged answer, says nothing.
+// The route: a unicast one names the interface; a gateway stands between, for certain, and
+// of many paths, none is the reply's for certain; anything else, or a damaged answer, says
+// nothing.
 const onecase routecases[] = {
   {"direct route", "route 3", "found on 3"},
   {"route through a gateway", "route 3 gateway", "none"},
   {"route by RTA_VIA", "route 3 via", "none"},
+  {"route of many paths", "route 3 multipath", "none"},
   {"to this host", "local 1", "none"},
-  {"no interface", "route 0", "ended"},
-  {"unreachable", "unreachable 3", "ended"},
-  {"blackhole", "blackhole 3", "ended"},
-  {"short RTA_OIF", "route 3, attrlen 6", "ended"},
-  {"body shorter than rtmsg", "route 3, body 3", "ended"},
+  {"no interface", "route 0", "unknown"},
+  {"unreachable", "unreachable 3", "unknown"},
+  {"blackhole", "blackhole 3", "unknown"},
+  {"short RTA_OIF", "route 3, attrlen 6", "unknown"},
+  {"body shorter than rtmsg", "route 3, body 3", "unknown"},
 };
 
 // With a zone, the route must leave by the zone's interface: by another, no entry on the
 // zone's link is the client's.
 const onecase zoneroutecases[] = {
   {"by the zone's interface", "route 3", "found on 3"},
-  {"by another interface", "route 4", "none on 3"},
-  {"through a gateway on it", "route 3 gateway", "none on 3"},
+  {"by another interface", "route 4", "none"},
+  {"through a gateway on it", "route 3 gateway", "none"},
 };
 
 // A late answer to an earlier request is no answer to this one, whatever it says.
@@ -607,26 +618,26 @@ const onecase sequencecases[] = {
 // Any other error, and NLMSG_DONE, end the answer without settling it.
 const onecase errorcases[] = {
   {"no such entry", "error -ENOENT", "none"},
-  {"no such route", "error -ENOENT route", "ended"},
-  {"not supported", "error -EOPNOTSUPP", "ended"},
-  {"invalid", "error -EINVAL", "ended"},
-  {"network unreachable", "error -ENETUNREACH route", "ended"},
-  {"acknowledgement", "error 0", "ended"},
-  {"error cut short", "error -ENOENT, body 4", "ended"},
-  {"done", "done", "ended"},
-  {"error, then a route", "error -EINVAL, route 3", "ended"},
+  {"no such route", "error -ENOENT route", "unknown"},
+  {"not supported", "error -EOPNOTSUPP", "unknown"},
+  {"invalid", "error -EINVAL", "unknown"},
+  {"network unreachable", "error -ENETUNREACH route", "unknown"},
+  {"acknowledgement", "error 0", "unknown"},
+  {"error cut short", "error -ENOENT, body 4", "unknown"},
+  {"done", "done", "unknown"},
+  {"error, then a route", "error -EINVAL, route 3", "unknown"},
   {"an empty datagram", "", "more"},
 };
 
 // A damaged datagram or attribute makes the message worthless: nothing in it is read.
 const onecase damagecases[] = {
-  {"message longer than the datagram", "route 3, msglen +4", "ended"},
-  {"message ending past the datagram, in padding", "route 3, msglen +2", "ended"},
-  {"message shorter than its header", "route 3, msglen 15", "ended"},
+  {"message longer than the datagram", "route 3, msglen +4", "unknown"},
+  {"message ending past the datagram, in padding", "route 3, msglen +2", "unknown"},
+  {"message shorter than its header", "route 3, msglen 15", "unknown"},
   {"datagram cut in a header", "earlier: route 9, cut 8", "more"},
-  {"gateway past the body", "route 3 gateway, attrlen 64", "ended"},
-  {"interface past the body", "route 3, attrlen 64", "ended"},
-  {"attribute shorter than its header", "route 3, attrlen 3", "ended"},
+  {"gateway past the body", "route 3 gateway, attrlen 64", "unknown"},
+  {"interface past the body", "route 3, attrlen 64", "unknown"},
+  {"attribute shorter than its header", "route 3, attrlen 3", "unknown"},
   {"attribute cut in its header", "route 3, attrcut 2", "found on 3"},
 };
 
@@ -641,36 +652,43 @@ const onecase neighbourcases[] = {
   {"incomplete, no address", "neigh $10 3 incomplete", "none on 3"},
   {"failed, no address", "neigh $10 3 failed", "none on 3"},
   {"empty link address", "neigh $10 3 00/0", "none on 3"},
-  {"20-byte link address", "neigh $10 3 20/20",
-   "found on 3 &00:00:00:00:00:00:00:00:00:00:00:00:00:00:20"},
-  {"32-byte link address", "neigh $10 3 32/32",
-   "found on 3 &00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:32"},
+  // At most 10 bytes, as the table's hardware addresses hold at most 31 characters.
+  {"10-byte link address", "neigh $10 3 10/10", "found on 3 &00:00:00:00:10"},
+  {"11-byte link address", "neigh $10 3 11/11", "none on 3"},
+  {"20-byte link address", "neigh $10 3 20/20", "none on 3"},
+  {"32-byte link address", "neigh $10 3 32/32", "none on 3"},
   {"33-byte link address", "neigh $10 3 33/33", "none on 3"},
-  {"another client", "neigh $11 3 11", "ended on 3"},
-  {"another interface", "neigh $10 4 10", "ended on 3"},
-  {"another family", "neigh ::ffff:$10 3 10", "ended on 3"},
-  {"no destination", "neigh - 3 10", "ended on 3"},
-  {"another message type", "neigh $10 3 10, type newlink", "ended on 3"},
-  {"link address past the body", "neigh $10 3 10, attrlen 64", "ended on 3"},
+  {"another client", "neigh $11 3 11", "unknown on 3"},
+  {"another interface", "neigh $10 4 10", "unknown on 3"},
+  {"another family", "neigh ::ffff:$10 3 10", "unknown on 3"},
+  {"no destination", "neigh - 3 10", "unknown on 3"},
+  {"another message type", "neigh $10 3 10, type newlink", "unknown on 3"},
+  {"link address past the body", "neigh $10 3 10, attrlen 64", "unknown on 3"},
 };
 
-// The dump of every IPv6 neighbour: the first entry listed for the client wins; the
-// others are passed over, across datagrams, until NLMSG_DONE ends it.
+// The dump of every IPv6 neighbour, read for the route's interface: the client's entry
+// there settles it; every other entry, on any link, is passed over, across datagrams,
+// until NLMSG_DONE ends it.
 const onecase dumpcases[] = {
-  {"client listed second", "dump @11 2 11, dump @10 3 10", "found &10"},
-  {"first of two links", "dump @10 2 02, dump @10 3 03", "found &02"},
-  {"others, then done", "dump @11 2 11, done", "ended"},
-  {"others, and more to come", "dump @11 2 11", "more"},
-  {"in the second datagram", "dump @11 2 11 | dump @12 2 12, dump @10 3 10", "found &10"},
-  {"done in the second datagram", "dump @11 2 11 | done", "ended"},
-  {"NOARP, on any link, passed over", "dump @10 2 noarp 02, dump @10 3 03", "found &03"},
-  {"no address, on any link, passed over", "dump @10 2 failed, dump @10 3 03", "found &03"},
-  {"an earlier dump's entry", "earlier: dump @10 2 02, done", "ended"},
-  {"a get's answer ends it", "neigh @11 2 11, dump @10 3 10", "ended"},
+  {"client listed second", "dump @11 3 11, dump @10 3 10", "found on 3 &10"},
+  {"on another link first", "dump @10 2 02, dump @10 3 03", "found on 3 &03"},
+  {"on another link only", "dump @10 2 02, done", "unknown on 3"},
+  {"others, then done", "dump @11 3 11, done", "unknown on 3"},
+  {"others, and more to come", "dump @11 3 11", "more on 3"},
+  {"in the second datagram", "dump @11 3 11 | dump @12 3 12, dump @10 3 10", "found on 3 &10"},
+  {"done in the second datagram", "dump @11 3 11 | done", "unknown on 3"},
+  {"NOARP on the route's link", "dump @10 3 noarp 03", "none on 3"},
+  {"no address on the route's link", "dump @10 3 failed", "none on 3"},
+  {"NOARP on another link, passed over", "dump @10 2 noarp 02, dump @10 3 03", "found on 3 &03"},
+  {"no address on another link, passed over", "dump @10 2 failed, dump @10 3 03",
+   "found on 3 &03"},
+  {"an earlier dump's entry", "earlier: dump @10 3 02, done", "unknown on 3"},
+  {"a get's answer ends it", "neigh @11 3 11, dump @10 3 10", "unknown on 3"},
 };
 
 // A link-local client without a zone is on whichever link lists it: the dump of every
-// link must list one address for it, the same on every link that lists it, and end.
+// link must list one address for it, the same on every link that lists it, and end; an
+// entry with no address to give, on any link, is a disagreement too.
 const onecase everylinkcases[] = {
   {"one link lists it", "dump fe80::11 2 11, dump fe80::10 3 10, done", "found &10"},
   {"the same address on two links", "dump fe80::10 2 10, dump fe80::10 3 10, done", "found &10"},
@@ -679,11 +697,12 @@ const onecase everylinkcases[] = {
   {"listed, then done in the next datagram", "dump fe80::10 2 10 | done", "found &10"},
   {"another address in the next datagram", "dump fe80::10 2 02 | dump fe80::10 3 03, done",
    "none &02"},
-  {"no link lists it", "dump fe80::11 2 11, done", "ended"},
-  {"NOARP on one link, passed over", "dump fe80::10 2 noarp 02, dump fe80::10 3 03, done",
-   "found &03"},
-  {"no address on one link, passed over", "dump fe80::10 2 failed, dump fe80::10 3 03, done",
-   "found &03"},
+  {"no link lists it", "dump fe80::11 2 11, done", "unknown"},
+  {"NOARP on one link first", "dump fe80::10 2 noarp 02, dump fe80::10 3 03, done", "none"},
+  {"NOARP on one link after", "dump fe80::10 2 02, dump fe80::10 3 noarp 03, done", "none &02"},
+  {"no address on one link first", "dump fe80::10 2 failed, dump fe80::10 3 03, done", "none"},
+  {"incomplete on one link after", "dump fe80::10 2 02 | dump fe80::10 3 incomplete, done",
+   "none &02"},
   {"an earlier dump's address", "earlier: dump fe80::10 2 02, dump fe80::10 3 03, done",
    "found &03"},
 };
@@ -738,14 +757,18 @@ extern "C" ssize_t recvfrom(int, void *buffer, size_t length, int, sockaddr *fro
 
 namespace {
 
-// Reads the client as the program does, and puts to the stand-in kernel, which answers
-// with replies, the question named: the route, the dump, or the whole lookup.
+// Reads the client, and the server's address when the text names one after it, as the
+// program does, and puts to the stand-in kernel, which answers with replies, the question
+// named: the route, the dump, or the whole lookup.
 bool pose(const char *client, const char *question, const char *replies, neighbourquery &query,
           answer &result) {
   text expanded;
-  const clientkind kind = classify(expand(client, expanded), query);
+  char address[64] = "", server[64] = "";
+  sscanf(expand(client, expanded), "%63s %63s", address, server);
+  const clientkind kind = classify(address, query);
   if (kind != clientkind::ipv4 && kind != clientkind::ipv6)
     return false;
+  findsource(*server != '\0' ? server : nullptr, query);
   kernel = {};
   kernel.replies = replies;
   result = strcmp(question, "route") == 0  ? ask(-1, RTM_GETROUTE, 0, true, query)
@@ -789,15 +812,18 @@ const twocase dumpreadcases[] = {
 };
 
 // The whole lookup of the kernel's tables: the route, then the entry on its interface,
-// then, for IPv6, the dump; each answer decides whether the next question is put.
+// then, for IPv6, the dump there; each answer decides whether the next question is put. A
+// route that cannot be learned ends it: no entry is the client's for certain.
 const twocase lookupcases[] = {
   // IPv4.
   {"listed on the route's link", "$10", "route 3 | neigh $10 3 10", "route neigh: found &10"},
   {"behind a gateway", "$10", "route 3 gateway", "route: none"},
+  {"of many paths", "$10", "route 3 multipath", "route: none"},
   {"this host's own address", "$10", "local 1", "route: none"},
   {"no such entry", "$10", "route 3 | error -ENOENT", "route neigh: none"},
   {"the get refused", "$10", "route 3 | error -EOPNOTSUPP", "route neigh: unknown"},
-  {"no route", "$10", "error -ENETUNREACH route", "route: unknown"},
+  {"no route", "$10", "error -ENETUNREACH route", "route: none"},
+  {"no route from the server's address", "$10 $1", "error -ENETUNREACH route", "route: none"},
   {"the route unanswered", "$10", "", "route: none"},
   {"the route from another socket", "$10", "port 4242, route 3", "route: none"},
   {"incomplete on the route's link", "$10", "route 3 | neigh $10 3 incomplete",
@@ -805,10 +831,12 @@ const twocase lookupcases[] = {
   // IPv6: the dump only where the get cannot say.
   {"IPv6 listed", "@10", "route 3 | neigh @10 3 10", "route neigh: found &10"},
   {"IPv6 no such entry, no dump", "@10", "route 3 | error -ENOENT", "route neigh: none"},
-  {"IPv6 the get refused, the dump", "@10", "route 3 | error -EOPNOTSUPP | dump @10 3 10, done",
+  {"IPv6 the get refused, the dump", "@10",
+   "route 3 | error -EOPNOTSUPP | dump @10 5 05, dump @10 3 10, done",
    "route neigh dump: found &10"},
-  {"IPv6 no route, the dump", "@10", "error -ENETUNREACH route | dump @10 5 10",
-   "route dump: found &10"},
+  {"IPv6 the get refused, listed elsewhere", "@10",
+   "route 3 | error -EOPNOTSUPP | dump @10 5 05, done", "route neigh dump: unknown"},
+  {"IPv6 no route, no dump", "@10", "error -ENETUNREACH route | dump @10 5 10", "route: none"},
   // Zones: the route is asked by the zone's interface, and must leave by it, unless the
   // address is link-local, which names its link alone.
   {"zone, routed by it", "@10%lo", "route 1 | neigh @10 1 10", "route neigh: found &10"},
@@ -816,17 +844,24 @@ const twocase lookupcases[] = {
   {"zone, no route", "@10%lo", "error -ENETUNREACH route", "route: none"},
   {"link-local zone, no route", "fe80::10%lo", "error -ENETUNREACH route | neigh fe80::10 1 10",
    "route neigh: found &10"},
-  // A link-local client without a zone: the dump of every link, and nothing else.
-  {"link-local on one link", "fe80::10", "dump fe80::10 3 10, done", "dump: found &10"},
-  {"link-local, two addresses", "fe80::10", "dump fe80::10 2 02, dump fe80::10 3 03",
-   "dump: none &02"},
+  // A link-local client without a zone: the dump of every link, once the route has said
+  // that the client is not this host, whatever link the route names.
+  {"link-local on one link", "fe80::10", "route 5 | dump fe80::10 3 10, done",
+   "route dump: found &10"},
+  {"link-local, two addresses", "fe80::10", "route 5 | dump fe80::10 2 02, dump fe80::10 3 03",
+   "route dump: none &02"},
+  {"link-local, no route", "fe80::10", "error -ENETUNREACH route | dump fe80::10 3 10, done",
+   "route dump: found &10"},
+  {"link-local, this host's own", "fe80::10", "local 1", "route: none"},
+  {"link-local, the route unanswered", "fe80::10", "", "route: none"},
 };
 // clang-format on
 
 // The question as put: its type and flags, the family and, for a route, the prefix length,
 // "on" the interface asked (RTA_OIF of a route, ndm_ifindex of a neighbour), "dst" when it
-// names the client (RTA_DST), and whether its length, or an attribute's, is wrong, or its
-// number not new.
+// names the client (RTA_DST), "src/N" when it names the server's address (RTA_SRC) with
+// that prefix length, "fibmatch" when it asks for the route itself, and whether its
+// length, or an attribute's, is wrong, or its number not new.
 void questiontest(const twocase &c, const char *, text &got) {
   static unsigned last = 0;
   neighbourquery query = {};
@@ -840,35 +875,53 @@ void questiontest(const twocase &c, const char *, text &got) {
   memcpy(&header, kernel.request, sizeof header);
   memcpy(&route, body, sizeof route);
   unsigned interface = 0;
-  bool destination = false;
+  bool destination = false, source = false;
   const auto visit = [&](unsigned type, const char *payload, size_t size) {
     if (type == RTA_OIF && size == sizeof interface)
       memcpy(&interface, payload, size);
     destination |= type == RTA_DST && size == addresslength(query) &&
                    memcmp(payload, query.address, size) == 0;
+    source |=
+        type == RTA_SRC && size == addresslength(query) && memcmp(payload, query.source, size) == 0;
   };
   const bool whole =
       header.nlmsg_len == kernel.requestlength &&
       eachattribute(body, kernel.requestlength - NLMSG_HDRLEN, NLMSG_ALIGN(sizeof route), visit);
-  char prefix[8] = "";
+  char prefix[8] = "", from[16] = "";
   if (header.nlmsg_type == RTM_GETROUTE)
     snprintf(prefix, sizeof prefix, "/%u", route.rtm_dst_len);
   else
     memcpy(&interface, body + offsetof(ndmsg, ndm_ifindex), sizeof interface);
-  snprintf(got, sizeof got, "%s %s %s%s on %u%s%s%s", nameof(questiontypes, header.nlmsg_type),
+  if (source)
+    snprintf(from, sizeof from, " src/%u", route.rtm_src_len);
+  const bool fibmatch =
+      header.nlmsg_type == RTM_GETROUTE && (route.rtm_flags & RTM_F_FIB_MATCH) != 0;
+  snprintf(got, sizeof got, "%s %s %s%s on %u%s%s%s%s%s", nameof(questiontypes, header.nlmsg_type),
            nameof(questionflags, header.nlmsg_flags), nameof(families, route.rtm_family), prefix,
-           interface, destination ? " dst" : "", whole ? "" : ", damaged",
-           header.nlmsg_seq > last ? "" : ", an old number");
+           interface, destination ? " dst" : "", from, fibmatch ? " fibmatch" : "",
+           whole ? "" : ", damaged", header.nlmsg_seq > last ? "" : ", an old number");
   last = header.nlmsg_seq;
 }
 
-// The questions as put: for the client's address, numbered, with the zone's interface.
+// The questions as put: for the client's address, numbered, with the zone's interface;
+// from the address the server names, where it is one of the client's family, as the reply
+// leaves; else for the route itself, whose many paths, if it has them, then show.
 // clang-format off
 const twocase questioncases[] = {
-  {"route to an IPv4 client", "192.0.2.10", "route", "route get inet/32 on 0 dst"},
-  {"route to an IPv6 client", "2001:db8::10", "route", "route get inet6/128 on 0 dst"},
-  {"route by the zone's interface", "2001:db8::10%lo", "route", "route get inet6/128 on 1 dst"},
+  {"route to an IPv4 client", "$10", "route", "route get inet/32 on 0 dst fibmatch"},
+  {"route to an IPv6 client", "@10", "route", "route get inet6/128 on 0 dst fibmatch"},
+  {"route by the zone's interface", "@10%lo", "route", "route get inet6/128 on 1 dst fibmatch"},
   {"dump of every link", "fe80::10", "dump", "neigh dump inet6 on 0"},
+  {"from the server's address", "$10 $1", "route", "route get inet/32 on 0 dst src/32"},
+  {"from a mapped server address", "$10 [::ffff:$1]:80", "route", "route get inet/32 on 0 dst src/32"},
+  {"from an IPv6 server address", "@10 [@1]", "route", "route get inet6/128 on 0 dst src/128"},
+  {"from a server address with a zone", "@10%lo @1%lo", "route",
+   "route get inet6/128 on 1 dst src/128"},
+  {"from a mapped server, an IPv6 client", "@10 ::ffff:$1", "route",
+   "route get inet6/128 on 0 dst fibmatch"},
+  {"from an IPv6 server, an IPv4 client", "$10 @1", "route", "route get inet/32 on 0 dst fibmatch"},
+  {"from a list of servers", "$10 $1,$2", "route", "route get inet/32 on 0 dst fibmatch"},
+  {"from a word", "$10 localhost", "route", "route get inet/32 on 0 dst fibmatch"},
 };
 // clang-format on
 
@@ -883,12 +936,12 @@ int main() {
   rules("table", tablecases, arptest);
   rules("routing table", routetablecases, routetest);
   rules("route", routecases, scantest, "192.0.2.10");
-  rules("route by a zone", zoneroutecases, scantest, "192.0.2.10 3");
+  rules("route by a zone", zoneroutecases, scantest, "192.0.2.10 zone 3");
   rules("sequence", sequencecases, scantest, "192.0.2.10");
   rules("error", errorcases, scantest, "192.0.2.10");
   rules("damage", damagecases, scantest, "192.0.2.10");
-  rules("neighbour", neighbourcases, scantest, "192.0.2.10 3");
-  rules("dump", dumpcases, scantest, "2001:db8::10");
+  rules("neighbour", neighbourcases, scantest, "192.0.2.10 on 3");
+  rules("dump", dumpcases, scantest, "2001:db8::10 on 3");
   rules("every link", everylinkcases, scantest, "fe80::10");
   rules("sender", sendercases, asktest, "route");
   rules("dump read", dumpreadcases, asktest, "dump");

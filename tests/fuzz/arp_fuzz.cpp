@@ -36,9 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (table == nullptr)
     return 0;
   char line[linesize];
-  // The route's interface, when the kernel named one, binds the scan: here, every other
-  // input names eth0.
-  const std::string_view device = size % 2 == 0 ? "eth0" : "";
+  // The route's interface binds the scan: here, every other input names br-lan.
+  const std::string_view device = size % 2 == 0 ? "eth0" : "br-lan";
   const std::string_view hwaddress = findclient(table, dotted, device, line);
   fclose(table);
 
