@@ -26,8 +26,9 @@ judge() {
 
 # check NAME CLIENT WANT [STATUS [ARGS...]]: one case of a table: the program asked for
 # CLIENT ("-": REMOTE_ADDR unset) with ARGS, by the runner's lookup, which takes TABLE=,
-# FAULT=, STDOUT= and OVER= as the test says; judged: that output, that status (0 unless
-# given), nothing on standard error. A case the runner cannot run says why, as SKIPPED.
+# ROUTE=, FAULT=, STDOUT= and OVER= as the test says, and SERVER= as SERVER_ADDR (unset
+# unless given); judged: that output, that status (0 unless given), nothing on standard
+# error. A case the runner cannot run says why, as SKIPPED.
 check() {
   c_name=$1 c_client=$2 c_want=$3 c_status=${4:-0}
   shift 3

@@ -1,6 +1,7 @@
 # One fixture case, run by sh inside a mount and network namespace of its own (on the host
-# and in the box alike): /proc becomes a tmpfs that holds TABLE at /proc/net/arp, then
-# COMMAND runs with standard output as MODE says. With a PROCDIR, the shell's own
+# and in the box alike): /proc becomes a tmpfs that holds TABLE at /proc/net/arp and the
+# route table that ROUTE names (a file of fixtures/, lan.route unless set; "none" for no
+# table) at /proc/net/route, then COMMAND runs with standard output as MODE says. With a PROCDIR, the shell's own
 # /proc/PID stays (sanitizers and valgrind read it); every command execs the next, so the
 # program keeps that PID.
 # Usage: fixturecase.sh TABLE MODE OUT PROCDIR|- COMMAND...
@@ -21,6 +22,7 @@ case $table in
   fifo) mkfifo /proc/net/arp ;;
   *) cp "$table" /proc/net/arp || exit 99 ;;
 esac
+[ "${ROUTE:-}" = none ] || cp "$(dirname "$0")/fixtures/${ROUTE:-lan.route}" /proc/net/route || exit 99
 case $mode in
   closed) exec "$@" >&- ;;
   full) exec "$@" >/dev/full ;;

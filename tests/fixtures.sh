@@ -12,6 +12,13 @@ unshare -rmn true 2>/dev/null || skip "unprivileged user+mount+network namespace
 # be covered: each case needs a tmpfs on it.
 unshare -rmn sh -c 'mount -t tmpfs none /proc' 2>/dev/null ||
   skip "no tmpfs can be mounted on /proc in a user namespace here"
+# The cases run as a hardened server runs the program, with netlink denied: the route
+# comes from the fixture's /proc/net/route (ROUTE=), and the neighbour from its ARP table.
+if [ -z "${box:-}" ]; then
+  c++ -O -o "$scratch/nonetlink" "$testdir/nonetlink.cpp" 2>"$scratch/err" ||
+    skip "cannot build the helper that denies netlink: $(cat "$scratch/err")"
+  nonetlink=$scratch/nonetlink
+fi
 
 . "$testdir/longtables.sh"
 write_long_tables "$scratch"
@@ -46,10 +53,17 @@ TABLE=basic.arp check "addresses joined by ;"       '10.0.0.1;192.168.1.20'   $z
 TABLE=basic.arp check "address and a port of two"   '10.0.0.1:192.168.1.20'   $zero 0
 TABLE=basic.arp check "no address at all"           'br-lan'                  $zero 0
 
-# The first line that matches wins, whatever its flags, its address replied as listed.
-TABLE=basic.arp check "first of two entries"        203.0.113.9               02:00:00:00:71:09 0
+# Only an entry on the route's interface is the client's, its address replied as listed.
+TABLE=basic.arp check "on the route's interface of two" 203.0.113.9           02:00:00:00:99:99 0
 TABLE=basic.arp check "incomplete entry"            198.51.100.7              $zero 0
 TABLE=basic.arp check "title line is no entry"      IP                        $zero 0
+
+# A route that cannot be learned is a doubt: through a gateway, by another interface, or
+# with no route table at all, no entry is the client's.
+ROUTE=gateway.route TABLE=basic.arp check "route through a gateway" 192.168.1.20 $zero 0
+ROUTE=wan.route     TABLE=basic.arp check "route by another interface" 192.168.1.20 $zero 0
+ROUTE=none          TABLE=basic.arp check "no route table"       192.168.1.20 $zero 0
+ROUTE=header.arp    TABLE=basic.arp check "no route in the table" 192.168.1.20 $zero 0
 
 # Whitespace separates fields, however much and of whatever kind.
 TABLE=spacing.arp check "tabs and leading blanks"     198.51.100.40           02:00:00:00:00:40 0

@@ -11,23 +11,23 @@ write_long_tables() {
   local header='IP address       HW type     Flags       HW address            Mask     Device'
   {
     echo "$header"
-    printf '%-255s%s\n' '198.51.100.70 0x1 0x2 02:00:00:00:00:70 * eth0' \
-      '198.51.100.71 0x1 0x2 02:00:00:00:00:99 * eth0'
-    echo '198.51.100.71 0x1 0x2 02:00:00:00:00:71 * eth0'
+    printf '%-255s%s\n' '198.51.100.70 0x1 0x2 02:00:00:00:00:70 * br-lan' \
+      '198.51.100.71 0x1 0x2 02:00:00:00:00:99 * br-lan'
+    echo '198.51.100.71 0x1 0x2 02:00:00:00:00:71 * br-lan'
   } >"$1/longtail.arp"
   {
     echo "$header"
     # The hardware address starts at column 245 and runs past the end of the read.
-    printf '%s%s\n' "$(padded 245 '198.51.100.72 0x1 0x2 ')" '02:00:00:00:00:98 * eth0'
+    printf '%s%s\n' "$(padded 245 '198.51.100.72 0x1 0x2 ')" '02:00:00:00:00:98 * br-lan'
     # The hardware address ends exactly where the read ends, with the line going on.
-    printf '%s%s\n' "$(padded 255 '198.51.100.73 0x1 0x2 02:00:00:00:00:97')" ' * eth0'
-    echo '198.51.100.72 0x1 0x2 02:00:00:00:00:72 * eth0'
-    echo '198.51.100.73 0x1 0x2 02:00:00:00:00:73 * eth0'
+    printf '%s%s\n' "$(padded 255 '198.51.100.73 0x1 0x2 02:00:00:00:00:97')" ' * br-lan'
+    echo '198.51.100.72 0x1 0x2 02:00:00:00:00:72 * br-lan'
+    echo '198.51.100.73 0x1 0x2 02:00:00:00:00:73 * br-lan'
   } >"$1/straddle.arp"
   {
     echo "$header"
-    printf '%s\n' "$(padded 255 '198.51.100.74 0x1 0x2 02:00:00:00:00:74')"
-    echo '198.51.100.75 0x1 0x2 02:00:00:00:00:75 * eth0'
-    printf '%s' "$(padded 255 '198.51.100.76 0x1 0x2 02:00:00:00:00:76')"
+    printf '%s\n' "$(padded 255 '198.51.100.74 0x1 0x2 02:00:00:00:00:74 * br-lan')"
+    echo '198.51.100.75 0x1 0x2 02:00:00:00:00:75 * br-lan'
+    printf '%s' "$(padded 255 '198.51.100.76 0x1 0x2 02:00:00:00:00:76 * br-lan')"
   } >"$1/exact255.arp"
 }

@@ -49,18 +49,20 @@ cannot() { [ -z "${FAULT:-}" ] || why="the box has no strace to fail a system ca
 
 # lookup CLIENT [ARGS...]: in a kernel test (ns), the program in the guest, with
 # TABLE=none or fifo as on the host; else a fixture case, each through the host's own
-# fixturecase.sh.
+# fixturecase.sh, with netlink denied by the box's nonetlink.
 lookup() {
   l_client=$1
   shift
   if [ "$l_client" = - ]; then
-    set -- env -u REMOTE_ADDR clientmac "$@"
+    set -- env -u REMOTE_ADDR -u SERVER_ADDR ${SERVER:+SERVER_ADDR="$SERVER"} clientmac "$@"
   else
-    set -- env REMOTE_ADDR="$l_client" clientmac "$@"
+    set -- env -u SERVER_ADDR REMOTE_ADDR="$l_client" ${SERVER:+SERVER_ADDR="$SERVER"} clientmac "$@"
   fi
   fixtureunshare="unshare -mn"
   [ -n "${ns:-}" ] && fixtureunshare="timeout 10 unshare -m"
-  if [ -z "${ns:-}" ] || [ -n "${TABLE:-}" ]; then
+  if [ -z "${ns:-}" ]; then
+    fixture - /bin/nonetlink "$@"
+  elif [ -n "${TABLE:-}" ]; then
     fixture - "$@"
   else
     out=$(timeout 10 "$@" 2>/tmp/err)
