@@ -1,9 +1,10 @@
 #!/bin/bash
 # Runs clientmac against the real kernel ARP table of a network namespace of its own,
 # filled with permanent entries, prefix neighbours of the clients among them, entries
-# planted for clients behind a gateway and entries the kernel holds no address for; with
-# chosen system calls failing; then against a table of 4,000 entries that keeps changing
-# while the client is looked up.
+# planted for clients behind a gateway and entries the kernel holds no address for; routed
+# by policy and over many paths, with the server's own address (SERVER_ADDR) and without;
+# with chosen system calls failing; then against a table of 4,000 entries that keeps
+# changing while the client is looked up.
 
 . "$(dirname "$0")/lib.sh"
 require_netns
@@ -44,6 +45,31 @@ neighbours <<'TABLE' || die "cannot add the neighbours"
 TABLE
 net route add 203.0.113.99 dev lan0 && net route add 203.0.113.128/25 via 198.51.100.254 dev lan0 ||
   die "cannot add the routes"
+# Tenant B's network, kept apart from the LAN by a rule and a table of its own, as a VRF
+# keeps it: the same prefix on ten0, its portal at .253, and a client .20 of its own.
+veth ten0 ten1 && net addr add 198.51.100.253/32 dev ten0 &&
+  net route add 198.51.100.0/24 dev ten0 table 100 && net rule add from 198.51.100.253 table 100 &&
+  entry 198.51.100.20 ten0 permanent 02:00:00:00:b0:20 || die "cannot add tenant B's network"
+# An uplink reached by source policy only, with no default route in the main table; a LAN
+# host planted an entry under a remote client's address.
+net route add default via 203.0.113.254 dev wan0 table 200 && net rule add from 203.0.113.1 table 200 &&
+  entry 192.0.2.99 lan0 permanent 02:aa:00:00:09:99 || die "cannot add the uplink"
+# On-link multipath: .160/28 leaves by lan0 or mp0, picked by a hash of the source and the
+# client with a seed of the kernel's own. A client whose reply leaves by another path than
+# the route with no source takes, its entry on the reply's path, one planted on the other.
+multipath() {
+  local i reply sourceless
+  veth mp0 mp1 && net route add 198.51.100.160/28 nexthop dev lan0 nexthop dev mp0 || return
+  for i in $(seq 161 174); do
+    reply=$(inns ip route get 198.51.100.$i from 198.51.100.1 | sed -n 's/.* dev \([^ ]*\).*/\1/p')
+    sourceless=$(inns ip route get 198.51.100.$i | sed -n 's/.* dev \([^ ]*\).*/\1/p')
+    [ "$reply" != "$sourceless" ] && break
+  done
+  manypaths=198.51.100.$i
+  entry "$manypaths" "$reply" permanent 02:00:00:00:01:61 &&
+    entry "$manypaths" "$([ "$reply" = lan0 ] && echo mp0 || echo lan0)" permanent 02:aa:00:00:01:61
+}
+[ -n "${box:-}" ] || multipath || die "cannot add the paths"
 twice=198.51.100.80
 # For the fault cases, a client on both interfaces, routed by the one the table lists
 # second, so that a fallback that forgot the route would give the entry listed first.
@@ -85,6 +111,26 @@ check "route's interface .88"     198.51.100.88             02:00:00:00:00:88
 check "route's interface .99"     203.0.113.99              02:00:00:00:00:99
 check "trailing space, .88"       '198.51.100.88 '          02:00:00:00:00:88
 check "listed off the route's interface" 198.51.100.77      00:00:00:00:00:00
+
+# The route the reply takes, from the address the server names: by a tenant's own table,
+# or by the uplink's; no route, or one through a gateway, gives nothing. Without it, the
+# main table's route.
+SERVER=198.51.100.253 check "tenant B's client, B's portal" 198.51.100.20  02:00:00:00:b0:20
+SERVER=::ffff:198.51.100.253 check "tenant B's portal, mapped" 198.51.100.20 02:00:00:00:b0:20
+SERVER=198.51.100.1   check "tenant A's client, A's portal" 198.51.100.20  02:00:00:00:00:20
+SERVER=203.0.113.1    check "the uplink's policy, planted"   192.0.2.99     00:00:00:00:00:00
+check                       "no route, planted"              192.0.2.99     00:00:00:00:00:00
+SERVER=192.0.2.1      check "from an address not this host's" 198.51.100.20 00:00:00:00:00:00
+SERVER=2001:db8::1    check "from an address of another family" 198.51.100.20 02:00:00:00:00:20
+SERVER=localhost      check "from no address"                198.51.100.20  02:00:00:00:00:20
+TABLE=fifo SERVER=203.0.113.1 check "uplink, table never opened" 192.0.2.99 00:00:00:00:00:00
+# Of a route's many paths, the source picks the reply's; without it, none is certain.
+if [ -n "${box:-}" ]; then
+  echo "SKIPPED: many paths; the box's busybox ip makes no route of many paths"
+else
+  SERVER=198.51.100.1 check "many paths, the reply's"          "$manypaths"   02:00:00:00:01:61
+  check                     "many paths, no source"            "$manypaths"   00:00:00:00:00:00
+fi
 
 # Behind a gateway the client is no neighbour: no entry under its address is its own,
 # and no table is read. Nor for a list, which names no single client.

@@ -1,17 +1,23 @@
 #!/bin/bash
 # Runs clientmac for IPv6 clients against the real kernel neighbour table of a network
 # namespace of its own: entries in every state, one link-local address on two
-# interfaces, prefix neighbours of the clients, and enough entries for a dump of many
+# interfaces, prefix neighbours of the clients, entries planted for clients behind a
+# source-specific route or on another link, and enough entries for a dump of many
 # datagrams.
 
 . "$(dirname "$0")/lib.sh"
 require_netns
 
 make_netns ndp
-# A route for the main prefix, so that its clients are asked of the kernel directly; the
-# others have none and are found in the dump.
-net addr add 2001:db8:1::1/64 dev lan0 nodad || die "cannot address lan0"
-net route add 2001:db8:5::/64 dev wan0 || die "cannot add the route via wan0"
+# The LAN's prefixes, with this host's own link-local address on it too, and routes by
+# wan0; a remote client is reached only by a default route from the LAN's prefix, as
+# OpenWrt routes a delegated prefix (the box's busybox ip makes no such route: it has none).
+net addr add 2001:db8:1::1/64 dev lan0 nodad && net addr add fe80::1/64 dev lan0 nodad &&
+  net addr add 198.51.100.1/24 dev lan0 || die "cannot address lan0"
+net route add 2001:db8:5::/64 dev wan0 && net route add 2001:db8:2::/64 dev wan0 ||
+  die "cannot add the routes via wan0"
+[ -n "${box:-}" ] || net route add default from 2001:db8:1::/64 via 2001:db8:1::fe dev lan0 ||
+  die "cannot add the source-specific default route"
 # Clients behind a gateway on the LAN; the link-local client ::22 is reached by wan0.
 net route add 2001:db8:7::/64 via 2001:db8:1::fe dev lan0 &&
   net route add fe80::22/128 dev wan0 || die "cannot add the routes"
@@ -46,6 +52,15 @@ fe80::a2          wan0 permanent 02:00:00:00:a2:02
 fe80::a3          lan0 permanent 02:00:00:00:a3:03
 fe80::a3          wan0 permanent 02:00:00:00:a3:03
 fe80::a4          wan0 incomplete
+# Planted by LAN hosts: under a remote client's address, under a link-local address that
+# another link lists without an address (a link without ARP, or an unanswered one), and
+# under this host's own.
+2001:db8:99::5    lan0 permanent 02:aa:00:00:99:05
+fe80::a5          wan0 noarp     02:00:00:00:a5:05
+fe80::a5          lan0 permanent 02:aa:00:00:a5:01
+fe80::a6          wan0 incomplete
+fe80::a6          lan0 permanent 02:aa:00:00:a6:01
+fe80::1           wan0 permanent 02:aa:00:00:fe:01
 TABLE
 twice=2001:db8:5::30
 # Hundreds of entries make the kernel answer in many datagrams.
@@ -96,11 +111,17 @@ FAULT=sendto:error=EINTR:when=2    check "neighbour get: EINTR"    "$twice"     
 FAULT=recvfrom:error=EAGAIN:when=2 check "neighbour get: timeout"  "$twice"       "$twicemac"
 FAULT=setsockopt:error=ENOPROTOOPT check "no receive timeout"      "$twice"       "$twicemac"
 FAULT=recvfrom:error=EAGAIN:when=1 check "route get: timeout"      "$twice"       00:00:00:00:00:00
-FAULT=recvfrom:error=EAGAIN:when=2 check "no zone, dump cut short"  fe80::a1      00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=3 check "no zone, dump cut short"  fe80::a1      00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=1 check "no zone, route unanswered" fe80::a1     00:00:00:00:00:00
 FAULT=socket:error=EAFNOSUPPORT:when=1 check "no netlink"          2001:db8:1::22 00:00:00:00:00:00
 
 # Behind a gateway the client is no neighbour: no entry under its address is its own.
+# Nor where no route is known: a remote client that only the server's own address routes.
 check "routed, planted on its link" 2001:db8:7::22                         00:00:00:00:00:00
+SERVER=2001:db8:1::1 check "source-specific default, planted" 2001:db8:99::5 00:00:00:00:00:00
+check                      "no route, planted"           2001:db8:99::5     00:00:00:00:00:00
+SERVER=2001:db8:1::1 check "from the server's address"  2001:db8:1::22     02:00:00:00:00:22
+SERVER='[2001:db8:1::1]' check "from the server's, bracketed" 2001:db8:5::22 02:00:00:00:05:02
 check "the gateway itself"         2001:db8:1::fe                          02:00:00:00:00:fe
 # A zone names the route's interface, and stands in for no route: behind a gateway, or
 # off the route's interface, the client gets nothing.
@@ -129,9 +150,19 @@ check "no zone, one address twice" fe80::a3                                02:00
 check "no zone, two addresses"     fe80::22                                00:00:00:00:00:00
 check "no zone, no address"        fe80::a4                                00:00:00:00:00:00
 check "no zone, unlisted"          fe80::a9                                00:00:00:00:00:00
+# Every link that lists it must give one address: a link that lists it with none (NOARP,
+# incomplete) disagrees with a twin planted on another. This host's own is no client.
+check "no zone, NOARP and a twin"  fe80::a5                                00:00:00:00:00:00
+check "no zone, incomplete and a twin" fe80::a6                            00:00:00:00:00:00
+check "no zone, this host's own"   fe80::1                                 00:00:00:00:00:00
+SERVER=fe80::1 check "no zone, from the server's" fe80::a3                 02:00:00:00:a3:03
+SERVER=fe80::1 check "no zone, NOARP and a twin, from the server's" fe80::a5 00:00:00:00:00:00
+SERVER=fe80::1 check "no zone, this host's own, from it" fe80::1           00:00:00:00:00:00
 
-# The entry the kernel lists last, deep in a dump of many datagrams.
+# The entry the kernel lists last, by the neighbour get and deep in a dump of many
+# datagrams.
 check "listed last of 600"         "$lastaddress"                          "$lastmac"
+FAULT=sendto:error=EINTR:when=2 check "listed last of 600, in the dump" "$lastaddress" "$lastmac"
 
 # IPv4 clients, mapped or not, still come from the ARP table.
 IPV4=1 check "IPv4 client"      198.51.100.22                           02:00:00:00:04:22
