@@ -77,6 +77,7 @@ webnet_wrapper() {
   # What the server puts in REMOTE_ADDR, and whom it runs CGI programs as, so that a
   # test can show what it exercised.
   cgiscript "$bin/addr.cgi" 'printf %s "$REMOTE_ADDR"'
+  cgiscript "$bin/server.cgi" 'printf %s "${SERVER_ADDR-unset}"'
   cgiscript "$bin/user.cgi" 'printf %s "$(id -un)"'
 }
 

@@ -10,14 +10,16 @@ command -v curl >/dev/null || skip "curl is not installed"
 . "$testdir/webnet.sh"
 
 # What each server puts in REMOTE_ADDR for client .22 over IPv4, IPv6 and link-local,
-# and whom it runs the CGI programs as, as Debian's package runs it.
+# and in SERVER_ADDR over IPv4 (the address the request came in on, from which the
+# program asks the reply's route; "unset" where the server sets none), and whom it runs
+# the CGI programs as, as Debian's package runs it.
 server=$1
 case $server in
-  lighttpd)   form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22 user=www-data ;;
-  busybox)    form4='[::ffff:198.51.100.22]' form6='[2001:db8:1::22]' formll='[fe80::22%web0]' user=root ;;
-  nginx)      form4=::ffff:198.51.100.22    form6=2001:db8:1::22     formll=fe80::22 user=www-data ;;
-  apache2)    form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 user=www-data ;;
-  mini_httpd) form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 user=nobody ;;
+  lighttpd)   form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22 own4=198.51.100.1 user=www-data ;;
+  busybox)    form4='[::ffff:198.51.100.22]' form6='[2001:db8:1::22]' formll='[fe80::22%web0]' own4=unset user=root ;;
+  nginx)      form4=::ffff:198.51.100.22    form6=2001:db8:1::22     formll=fe80::22 own4=::ffff:198.51.100.1 user=www-data ;;
+  apache2)    form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 own4=198.51.100.1 user=www-data ;;
+  mini_httpd) form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 own4=unset user=nobody ;;
   *) die "usage: webserver.sh lighttpd|busybox|nginx|apache2|mini_httpd" ;;
 esac
 webnet_setup
@@ -61,6 +63,7 @@ OVER=ll check "$server link-local fe80::222" c222 02:00:00:00:02:22
 judge "$server IPv4 REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi 4)" "$form4"
 judge "$server IPv6 REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi 6)" "$form6"
 judge "$server link-local REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi ll)" "$formll"
+judge "$server IPv4 SERVER_ADDR" SERVER_ADDR "$(webnet_get c22 server.cgi 4)" "$own4"
 judge "$server runs CGI as" user "$(webnet_get c22 user.cgi)" "$user"
 
 finish
