@@ -124,13 +124,14 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   cut = false;
   if (line[linesize - 1] != '\0' || line[linesize - 2] == '\n')
     return true;
-  // The rest of an over-long line is part of it, not an entry of its own.
-  int c = getc(table);
-  if (c == '\n' || c == EOF)
-    return true;
-  while (c != '\n' && c != EOF)
-    c = getc(table);
-  cut = true;
+  // The rest of an over-long line is part of it, not an entry of its own: it is read in
+  // pieces up to the newline that ends it.
+  char rest[linesize];
+  while (fgets(rest, sizeof rest, table) != nullptr) {
+    cut |= rest[0] != '\n';
+    if (rest[strlen(rest) - 1] == '\n')
+      break;
+  }
   return true;
 }
 
@@ -529,24 +530,25 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     request.route.rtm_dst_len = static_cast<unsigned char>(8 * addresslength(query));
     if (query.zone != 0)
       addattribute(request.header, RTA_OIF, &query.zone, sizeof query.zone);
-    // The source picks one path of many as the reply's; without it, the kernel names the
-    // route itself, so that many paths show as such (RTM_F_FIB_MATCH, which kernels
-    // before 4.13 pass over).
-    if (query.hassource) {
-      request.route.rtm_src_len = request.route.rtm_dst_len;
-      addattribute(request.header, RTA_SRC, query.source, addresslength(query));
-    } else {
+    // The source picks one path of many as the reply's. Where the server names none, the
+    // unspecified address stands for no source, and the kernel names the route itself, so
+    // that many paths show as such (RTM_F_FIB_MATCH, which kernels before 4.13 pass over).
+    request.route.rtm_src_len = request.route.rtm_dst_len;
+    if (!query.hassource)
       request.route.rtm_flags = RTM_F_FIB_MATCH;
-    }
   } else {
     request.neighbour.ndm_family = query.family;
     request.neighbour.ndm_ifindex = static_cast<int>(query.interface);
   }
-  // The client's address: RTA_DST of a route and NDA_DST of a neighbour are one number.
-  static_assert(static_cast<int>(RTA_DST) == static_cast<int>(NDA_DST),
-                "one destination attribute for both questions");
-  if ((flags & NLM_F_DUMP) == 0)
-    addattribute(request.header, RTA_DST, query.address, addresslength(query));
+  // The client's address, and a route's source after it: RTA_DST of a route and NDA_DST
+  // of a neighbour are one number.
+  static_assert(static_cast<int>(RTA_DST) == static_cast<int>(NDA_DST) && RTA_SRC == RTA_DST + 1,
+                "one destination attribute for both questions, the source next");
+  const unsigned short last = type == RTM_GETROUTE ? RTA_SRC : RTA_DST;
+  for (unsigned short attribute = RTA_DST; attribute <= last && (flags & NLM_F_DUMP) == 0;
+       ++attribute)
+    addattribute(request.header, attribute, attribute == RTA_DST ? query.address : query.source,
+                 addresslength(query));
   sockaddr_nl kernel = {};
   kernel.nl_family = AF_NETLINK;
   if (sendto(sock, &request, request.header.nlmsg_len, 0,
@@ -601,13 +603,17 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   return result;
 }
 
-// Reads a field of hexadecimal digits, as /proc/net/route writes its numbers; false for
-// any other field. The C library's own reader is smaller than one of ours, and scanf's
+// Reads a field of hexadecimal digits, as /proc/net/route writes its numbers, into value,
+// whose top digits a longer field pushes out; false for any other field. scanf's reader
 // would bring a whole scanf into a static build.
 [[nodiscard]] bool readhex(std::string_view field, unsigned &value) {
-  char *end;
-  value = static_cast<unsigned>(strtoul(field.data(), &end, 16));
-  return !field.empty() && end == field.data() + field.size();
+  value = 0;
+  for (const char digit : field) {
+    if (hexvalue(digit) > 15)
+      return false;
+    value = value << 4 | hexvalue(digit);
+  }
+  return !field.empty();
 }
 
 // Reads the route to an IPv4 client from an open copy of the kernel's main routing table
@@ -626,15 +632,17 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   char line[linesize];
   bool cut = false;
   while (readline(table, line, cut)) {
-    // Iface, Destination, Gateway, Flags, RefCnt, Use, Metric, Mask: the title line fails
-    // the numbers.
+    // Iface, then Destination, Gateway, Flags, RefCnt, Use, Metric and Mask: numbers in
+    // hexadecimal, the counts among them in decimal, whose digits read as hexadecimal too.
+    // The title line fails the numbers.
     const char *cursor = line;
     const std::string_view interface = nextfield(cursor);
-    unsigned destination, flags, mask;
-    if (!readhex(nextfield(cursor), destination) || nextfield(cursor).empty() ||
-        !readhex(nextfield(cursor), flags) || nextfield(cursor).empty() ||
-        nextfield(cursor).empty() || nextfield(cursor).empty() ||
-        !readhex(nextfield(cursor), mask) || (client & mask) != destination)
+    unsigned numbers[7];
+    bool read = true;
+    for (unsigned &number : numbers)
+      read = read && readhex(nextfield(cursor), number);
+    const unsigned destination = numbers[0], flags = numbers[2], mask = numbers[6];
+    if (!read || (client & mask) != destination)
       continue;
     // A prefix is longer when its mask holds the other's: masks are contiguous.
     if (routed && (mask == bestmask || (mask & bestmask) != bestmask))
@@ -661,17 +669,24 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   return route;
 }
 
-// Sets the query's source to the server's own address, which most servers name in
-// SERVER_ADDR: the one the client reached, which the reply leaves from. Text that names no
-// single address of the client's family names no source: the route is then the one to
-// the client from any address.
-void findsource(const char *server, neighbourquery &query) {
+// Reads the addresses that a CGI variable's text names into the query, as classify
+// tells them; noaddress for no text, or text too long to be an address: no server writes
+// one so, and a long text would only cost a scan of the whole table.
+[[nodiscard]] clientkind readaddress(const char *variable, neighbourquery &query) {
   std::string_view text;
-  neighbourquery own = {};
-  if (server == nullptr || strlen(server) > maxclient || !trimclient(server, text) ||
-      classify(text, own) == clientkind::noaddress || own.family != query.family)
+  if (variable == nullptr || strlen(variable) > maxclient || !trimclient(variable, text))
+    return clientkind::noaddress;
+  return classify(text, query);
+}
+
+// Takes the server's own address, which most servers name in SERVER_ADDR, as the query's
+// source: the address the client reached, which the reply leaves from. Text that names no
+// address of the client's family names no source: the route is then the one to the client
+// from any address.
+void takesource(clientkind kind, const neighbourquery &server, neighbourquery &query) {
+  if (kind == clientkind::noaddress || server.family != query.family)
     return;
-  memcpy(query.source, own.address, sizeof query.source);
+  memcpy(query.source, server.address, sizeof query.source);
   query.hassource = true;
 }
 
@@ -716,24 +731,18 @@ int main() {
     reply(zeroaddress);
     return noclientstatus;
   }
-  // No server names a client so; a long text would only cost a scan of the whole table.
-  if (strlen(client) > maxclient) {
+  // The client's address, and the server's, read alike in one place.
+  const char *const variables[] = {client, getenv("SERVER_ADDR")};
+  neighbourquery queries[2] = {};
+  clientkind kinds[2];
+  for (size_t i = 0; i < 2; ++i)
+    kinds[i] = readaddress(variables[i], queries[i]);
+  if (kinds[0] != clientkind::ipv4 && kinds[0] != clientkind::ipv6) {
     reply(zeroaddress);
     return 0;
   }
-  std::string_view text;
-  if (!trimclient(client, text)) {
-    reply(zeroaddress);
-    return 0;
-  }
-  neighbourquery query = {};
-  const clientkind kind = classify(text, query);
-  if (kind == clientkind::ipv4 || kind == clientkind::ipv6) {
-    findsource(getenv("SERVER_ADDR"), query);
-    neighbourlookup(query);
-  } else {
-    reply(zeroaddress);
-  }
+  takesource(kinds[1], queries[1], queries[0]);
+  neighbourlookup(queries[0]);
   return 0;
 }
 #endif

@@ -768,7 +768,8 @@ bool pose(const char *client, const char *question, const char *replies, neighbo
   const clientkind kind = classify(address, query);
   if (kind != clientkind::ipv4 && kind != clientkind::ipv6)
     return false;
-  findsource(*server != '\0' ? server : nullptr, query);
+  neighbourquery own = {};
+  takesource(readaddress(*server != '\0' ? server : nullptr, own), own, query);
   kernel = {};
   kernel.replies = replies;
   result = strcmp(question, "route") == 0  ? ask(-1, RTM_GETROUTE, 0, true, query)
@@ -859,9 +860,9 @@ const twocase lookupcases[] = {
 
 // The question as put: its type and flags, the family and, for a route, the prefix length,
 // "on" the interface asked (RTA_OIF of a route, ndm_ifindex of a neighbour), "dst" when it
-// names the client (RTA_DST), "src/N" when it names the server's address (RTA_SRC) with
-// that prefix length, "fibmatch" when it asks for the route itself, and whether its
-// length, or an attribute's, is wrong, or its number not new.
+// names the client (RTA_DST), "from" the source it names (RTA_SRC) and that prefix
+// length, "fibmatch" when it asks for the route itself, and whether its length, or an
+// attribute's, is wrong, or its number not new.
 void questiontest(const twocase &c, const char *, text &got) {
   static unsigned last = 0;
   neighbourquery query = {};
@@ -875,25 +876,26 @@ void questiontest(const twocase &c, const char *, text &got) {
   memcpy(&header, kernel.request, sizeof header);
   memcpy(&route, body, sizeof route);
   unsigned interface = 0;
-  bool destination = false, source = false;
+  bool destination = false;
+  char source[INET6_ADDRSTRLEN] = "";
   const auto visit = [&](unsigned type, const char *payload, size_t size) {
     if (type == RTA_OIF && size == sizeof interface)
       memcpy(&interface, payload, size);
     destination |= type == RTA_DST && size == addresslength(query) &&
                    memcmp(payload, query.address, size) == 0;
-    source |=
-        type == RTA_SRC && size == addresslength(query) && memcmp(payload, query.source, size) == 0;
+    if (type == RTA_SRC && size == addresslength(query))
+      inet_ntop(query.family, payload, source, sizeof source);
   };
   const bool whole =
       header.nlmsg_len == kernel.requestlength &&
       eachattribute(body, kernel.requestlength - NLMSG_HDRLEN, NLMSG_ALIGN(sizeof route), visit);
-  char prefix[8] = "", from[16] = "";
+  char prefix[8] = "", from[64] = "";
   if (header.nlmsg_type == RTM_GETROUTE)
     snprintf(prefix, sizeof prefix, "/%u", route.rtm_dst_len);
   else
     memcpy(&interface, body + offsetof(ndmsg, ndm_ifindex), sizeof interface);
-  if (source)
-    snprintf(from, sizeof from, " src/%u", route.rtm_src_len);
+  if (*source != '\0')
+    snprintf(from, sizeof from, " from %s/%u", source, route.rtm_src_len);
   const bool fibmatch =
       header.nlmsg_type == RTM_GETROUTE && (route.rtm_flags & RTM_F_FIB_MATCH) != 0;
   snprintf(got, sizeof got, "%s %s %s%s on %u%s%s%s%s%s", nameof(questiontypes, header.nlmsg_type),
@@ -905,23 +907,28 @@ void questiontest(const twocase &c, const char *, text &got) {
 
 // The questions as put: for the client's address, numbered, with the zone's interface;
 // from the address the server names, where it is one of the client's family, as the reply
-// leaves; else for the route itself, whose many paths, if it has them, then show.
+// leaves; else from the unspecified address, which names no source, for the route itself,
+// whose many paths, if it has them, then show.
 // clang-format off
 const twocase questioncases[] = {
-  {"route to an IPv4 client", "$10", "route", "route get inet/32 on 0 dst fibmatch"},
-  {"route to an IPv6 client", "@10", "route", "route get inet6/128 on 0 dst fibmatch"},
-  {"route by the zone's interface", "@10%lo", "route", "route get inet6/128 on 1 dst fibmatch"},
+  {"route to an IPv4 client", "$10", "route", "route get inet/32 on 0 dst from 0.0.0.0/32 fibmatch"},
+  {"route to an IPv6 client", "@10", "route", "route get inet6/128 on 0 dst from ::/128 fibmatch"},
+  {"route by the zone's interface", "@10%lo", "route",
+   "route get inet6/128 on 1 dst from ::/128 fibmatch"},
   {"dump of every link", "fe80::10", "dump", "neigh dump inet6 on 0"},
-  {"from the server's address", "$10 $1", "route", "route get inet/32 on 0 dst src/32"},
-  {"from a mapped server address", "$10 [::ffff:$1]:80", "route", "route get inet/32 on 0 dst src/32"},
-  {"from an IPv6 server address", "@10 [@1]", "route", "route get inet6/128 on 0 dst src/128"},
+  {"from the server's address", "$10 $1", "route", "route get inet/32 on 0 dst from $1/32"},
+  {"from a mapped server address", "$10 [::ffff:$1]:80", "route",
+   "route get inet/32 on 0 dst from $1/32"},
+  {"from an IPv6 server address", "@10 [@1]", "route", "route get inet6/128 on 0 dst from @1/128"},
   {"from a server address with a zone", "@10%lo @1%lo", "route",
-   "route get inet6/128 on 1 dst src/128"},
+   "route get inet6/128 on 1 dst from @1/128"},
   {"from a mapped server, an IPv6 client", "@10 ::ffff:$1", "route",
-   "route get inet6/128 on 0 dst fibmatch"},
-  {"from an IPv6 server, an IPv4 client", "$10 @1", "route", "route get inet/32 on 0 dst fibmatch"},
-  {"from a list of servers", "$10 $1,$2", "route", "route get inet/32 on 0 dst fibmatch"},
-  {"from a word", "$10 localhost", "route", "route get inet/32 on 0 dst fibmatch"},
+   "route get inet6/128 on 0 dst from ::/128 fibmatch"},
+  {"from an IPv6 server, an IPv4 client", "$10 @1", "route",
+   "route get inet/32 on 0 dst from 0.0.0.0/32 fibmatch"},
+  {"from a list of servers", "$10 $1,$2", "route",
+   "route get inet/32 on 0 dst from 0.0.0.0/32 fibmatch"},
+  {"from a word", "$10 localhost", "route", "route get inet/32 on 0 dst from 0.0.0.0/32 fibmatch"},
 };
 // clang-format on
 
