@@ -5,7 +5,7 @@
 # tables and serves clientmac through busybox httpd, which the host asks through qemu's
 # user network. Everything ends within 120 s. A dynamic build finds its loader and C
 # library where the firmware has them, taken from the root it runs in under qemu-user.
-# Usage: box.sh PROCESSOR TREEDIR NEIGHBOURHELPER
+# Usage: box.sh PROCESSOR TREEDIR NEIGHBOURHELPER, the build tree's initramfs kept in TREEDIR
 #   (CLIENTMAC: the build's clientmac; LIBC: its C library; CLIENTMAC_EMULATOR: qemu-user
 #   with -L and the root, for a dynamic build; CLIENTMAC_BOX_CACHE: where the machine
 #   keeps the kernels, by default /var/cache/clientmac/box, else ~/.cache/clientmac/box)
