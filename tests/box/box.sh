@@ -1,63 +1,98 @@
 #!/bin/bash
-# The router in a box: boots a real 32-bit little-endian MIPS kernel (Debian's Malta
-# image) under qemu-system-mipsel with an initramfs of busybox, the MIPS clientmac and a
-# neighbour helper; the guest runs the kernel-table and fixture cases on its own tables
-# and serves clientmac through busybox httpd, which the host asks through qemu's user
-# network. Everything ends within 120 s. A dynamic build finds its loader and C library
-# where the firmware has them, taken from the root it runs in under qemu-user.
-# Usage: box.sh CACHEDIR NEIGHBOURHELPER
-#   (CLIENTMAC: the mipsel clientmac; LIBC: its C library; CLIENTMAC_EMULATOR: qemu-user
-#   with -L and the root, for a dynamic build)
+# The router in a box: boots a real kernel for the build's CPU (Debian's, as the table
+# below names it) under qemu-system with an initramfs of busybox, the build's clientmac
+# and a neighbour helper; the guest runs the kernel-table and fixture cases on its own
+# tables and serves clientmac through busybox httpd, which the host asks through qemu's
+# user network. Everything ends within 120 s. A dynamic build finds its loader and C
+# library where the firmware has them, taken from the root it runs in under qemu-user.
+# Usage: box.sh PROCESSOR TREEDIR NEIGHBOURHELPER, the build tree's initramfs kept in TREEDIR
+#   (CLIENTMAC: the build's clientmac; LIBC: its C library; CLIENTMAC_EMULATOR: qemu-user
+#   with -L and the root, for a dynamic build; CLIENTMAC_BOX_CACHE: where the machine
+#   keeps the kernels, by default /var/cache/clientmac/box, else ~/.cache/clientmac/box)
 
 export CLIENTMAC_READS_ONLY=1 # the binary runs in the box, not under qemu-user
 . "$(dirname "$0")/../lib.sh"
 . "$testdir/firmware.sh"
-cache=$1
-helper=$2
+processor=$1
+tree=$2
+helper=$3
 deadline=$((SECONDS + 120))
 
-command -v qemu-system-mipsel >/dev/null || skip "qemu-system-mipsel is not installed"
+# Each CPU's box: Debian's architecture, kernel package, emulator and machine, console,
+# network card, and the modules loaded in this order (each after those it depends on:
+# the packages hold no modules.dep).
+case $processor in
+  mipsel)
+    arch=mipsel kernel=linux-image-4kc-malta qemu=(qemu-system-mipsel -M malta -vga none)
+    console=ttyS0 nic=pcnet,addr=0b,romfile= modules="veth mii pcnet32" ;;
+  arm)
+    arch=armhf kernel=linux-image-armmp qemu=(qemu-system-arm -M virt -cpu cortex-a15)
+    console=ttyAMA0 nic=virtio-net-device modules="veth virtio_mmio failover net_failover virtio_net" ;;
+  aarch64)
+    arch=arm64 kernel=linux-image-arm64 qemu=(qemu-system-aarch64 -M virt -cpu cortex-a53)
+    console=ttyAMA0 nic=virtio-net-device modules="veth virtio_mmio failover net_failover virtio_net" ;;
+  *) skip "no box boots $processor" ;;
+esac
+command -v "${qemu[0]}" >/dev/null || skip "${qemu[0]} is not installed"
 command -v cpio >/dev/null || skip "cpio is not installed"
 
-# The Malta kernel and static busybox, from Debian's mipsel packages, kept in the cache.
-mkdir -p "$cache/debs"
-if [ -z "$(ls "$cache"/debs/linux-image-*.deb 2>/dev/null)" ] ||
-  [ -z "$(ls "$cache"/debs/busybox-static_*.deb 2>/dev/null)" ]; then
-  kernelpackage=$(apt-cache depends linux-image-4kc-malta:mipsel 2>/dev/null |
+# The kernel, its modules and static busybox, from Debian's packages, kept once for the
+# machine: made whole in a directory of their own and renamed into place, so that a box
+# another build tree starts meanwhile finds all of them or none.
+shared=${CLIENTMAC_BOX_CACHE:-/var/cache/clientmac/box}
+mkdir -p "$shared" 2>/dev/null && [ -w "$shared" ] || shared=${XDG_CACHE_HOME:-$HOME/.cache}/clientmac/box
+mkdir -p "$shared" || die "cannot make the cache $shared"
+store=$shared/$processor
+stored() {
+  for file in kernel vmlinuz busybox ${modules// /.ko }.ko; do
+    [ -e "$store/$file" ] || return
+  done
+}
+if ! stored; then
+  new=$(mktemp -d "$shared/new.XXXXXX") || die "cannot write to the cache $shared"
+  atexit 'rm -rf "$new"'
+  kernelpackage=$(apt-cache depends "$kernel:$arch" 2>/dev/null |
     awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
   [ -n "$kernelpackage" ] ||
-    skip "Debian's mipsel packages are not known here (dpkg --add-architecture mipsel; apt-get update)"
-  (cd "$cache/debs" && apt-get download "$kernelpackage" busybox-static:mipsel >/dev/null 2>&1) ||
-    skip "cannot download $kernelpackage and busybox-static:mipsel"
+    skip "Debian's $arch packages are not known here (dpkg --add-architecture $arch; apt-get update)"
+  (cd "$new" && apt-get download "$kernelpackage" "busybox-static:$arch" >/dev/null 2>&1) ||
+    skip "cannot download $kernelpackage and busybox-static:$arch"
+  mkdir "$new/store" && echo "$kernelpackage" >"$new/store/kernel" &&
+    dpkg-deb -x "$new"/linux-image-*.deb "$new/unpacked" &&
+    dpkg-deb -x "$new"/busybox-static_*.deb "$new/unpacked" &&
+    cp "$new"/unpacked/boot/vmlinuz-* "$new/store/vmlinuz" &&
+    cp "$new/unpacked/bin/busybox" "$new/store/" || die "cannot unpack the packages"
+  for module in $modules; do
+    cp "$(find "$new/unpacked/lib/modules" -name "$module.ko")" "$new/store/" || die "no $module.ko in $kernelpackage"
+  done
+  # Another tree's box may have stored them first; an older store lacking a module goes.
+  if ! mv -T "$new/store" "$store" 2>/dev/null && ! stored; then
+    mv -T "$store" "$new/old" && mv -T "$new/store" "$store" || die "cannot store the packages in $store"
+  fi
 fi
-if [ ! -d "$cache/kernel" ]; then
-  dpkg-deb -x "$cache"/debs/linux-image-*.deb "$cache/kernel" &&
-    dpkg-deb -x "$cache"/debs/busybox-static_*.deb "$cache/busybox" ||
-    die "cannot unpack the packages"
-fi
-vmlinuz=$(ls "$cache"/kernel/boot/vmlinuz-*)
-modules=$(ls -d "$cache"/kernel/lib/modules/*)
+echo "kernel: $(cat "$store/kernel") from $store"
 
 # The initramfs, made again only when one of its parts has changed.
-initrd=$cache/initrd.gz
+mkdir -p "$tree" || die "cannot make $tree"
+initrd=$tree/initrd.gz
 cases=(common.sh fixtures.sh fixturecase.sh longtables.sh kernel-arp.sh kernel-ndp.sh)
-parts=("$CLIENTMAC" "$helper" "$testdir/box" "$testdir/fixtures" "${cases[@]/#/$testdir/}")
+parts=("$CLIENTMAC" "$helper" "$store" "$testdir/box" "$testdir/fixtures" "${cases[@]/#/$testdir/}")
 if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null)" ]; then
-  root=$cache/root
-  rm -rf "$root"
+  root=$scratch/root
   mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules,cases,www/cgi-bin}
-  cp "$cache/busybox/bin/busybox" "$CLIENTMAC" "$root/bin/"
+  cp "$store/busybox" "$CLIENTMAC" "$root/bin/"
   cp "$helper" "$root/bin/neighbour-add"
   # A dynamic build's loader and libraries go where the firmware has them, whatever the
   # build itself asks for.
-  if [ "${emulator[1]:-}" = -L ] && firmware "$LIBC" mipsel; then
+  if [ "${emulator[1]:-}" = -L ] && firmware "$LIBC" "$processor"; then
     for file in "$loader" ${library:+"/lib/$library"}; do
       cp -L "${emulator[2]}$file" "$root$file" || die "cannot place $file in the box"
     done
   fi
-  for module in net/veth.ko net/mii.ko net/ethernet/amd/pcnet32.ko; do
-    [ -e "$modules/kernel/drivers/$module" ] && cp "$modules/kernel/drivers/$module" "$root/lib/modules/"
+  for module in $modules; do
+    cp "$store/$module.ko" "$root/lib/modules/"
   done
+  echo "$modules" >"$root/lib/modules/load"
   cp "$testdir/box/init" "$root/init"
   cp "$testdir/box/lib.sh" "$root/lib.sh"
   # The host's own tests, every case, on the guest's own kernel and C library.
@@ -79,10 +114,10 @@ atexit '[ -n "$qemupid" ] && kill "$qemupid" 2>/dev/null && wait "$qemupid" 2>/d
 # host's loopback only.
 port=$((20000 + RANDOM % 20000))
 started=$(date +%s.%N)
-timeout $((deadline - SECONDS)) qemu-system-mipsel -M malta -m 256 -nographic -no-reboot \
-  -kernel "$vmlinuz" -initrd "$initrd" -append "console=ttyS0 panic=-1 loglevel=4" \
+timeout $((deadline - SECONDS)) "${qemu[@]}" -m 256 -nographic -no-reboot \
+  -kernel "$store/vmlinuz" -initrd "$initrd" -append "console=$console panic=-1 loglevel=4" \
   -netdev "user,id=lan,net=203.0.113.0/24,host=203.0.113.2,restrict=on,hostfwd=tcp:127.0.0.1:$port-203.0.113.15:80" \
-  -device pcnet,netdev=lan,addr=0b,romfile= -vga none >"$log" 2>&1 </dev/null &
+  -device "$nic,netdev=lan" >"$log" 2>&1 </dev/null &
 qemupid=$!
 
 # Waits until the guest's console says TEXT, or fails the whole run at the deadline.
