@@ -1,11 +1,13 @@
 #!/bin/bash
 # The router in a box: boots a real kernel for the build's CPU (Debian's, as the table
 # below names it) under qemu-system with an initramfs of busybox, the build's clientmac
-# and a neighbour helper; the guest runs the kernel-table and fixture cases on its own
+# and two helpers, one that adds neighbours and one that denies netlink to the fixture
+# cases; the guest runs the kernel-table and fixture cases on its own
 # tables and serves clientmac through busybox httpd, which the host asks through qemu's
 # user network. Everything ends within 120 s. A dynamic build finds its loader and C
 # library where the firmware has them, taken from the root it runs in under qemu-user.
-# Usage: box.sh PROCESSOR TREEDIR NEIGHBOURHELPER, the build tree's initramfs kept in TREEDIR
+# Usage: box.sh PROCESSOR TREEDIR NEIGHBOURHELPER NONETLINK, the build tree's initramfs kept
+#   in TREEDIR
 #   (CLIENTMAC: the build's clientmac; LIBC: its C library; CLIENTMAC_EMULATOR: qemu-user
 #   with -L and the root, for a dynamic build; CLIENTMAC_BOX_CACHE: where the machine
 #   keeps the kernels, by default /var/cache/clientmac/box, else ~/.cache/clientmac/box)
@@ -16,6 +18,7 @@ export CLIENTMAC_READS_ONLY=1 # the binary runs in the box, not under qemu-user
 processor=$1
 tree=$2
 helper=$3
+nonetlink=$4
 deadline=$((SECONDS + 120))
 
 # Each CPU's box: Debian's architecture, kernel package, emulator and machine, console,
@@ -76,12 +79,13 @@ echo "kernel: $(cat "$store/kernel") from $store"
 mkdir -p "$tree" || die "cannot make $tree"
 initrd=$tree/initrd.gz
 cases=(common.sh fixtures.sh fixturecase.sh longtables.sh kernel-arp.sh kernel-ndp.sh)
-parts=("$CLIENTMAC" "$helper" "$store" "$testdir/box" "$testdir/fixtures" "${cases[@]/#/$testdir/}")
+parts=("$CLIENTMAC" "$helper" "$nonetlink" "$store" "$testdir/box" "$testdir/fixtures" "${cases[@]/#/$testdir/}")
 if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null)" ]; then
   root=$scratch/root
   mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules,cases,www/cgi-bin}
   cp "$store/busybox" "$CLIENTMAC" "$root/bin/"
-  cp "$helper" "$root/bin/neighbour-add"
+  cp "$helper" "$root/bin/neighbour-add" && cp "$nonetlink" "$root/bin/nonetlink" ||
+    die "cannot place the helpers in the box"
   # A dynamic build's loader and libraries go where the firmware has them, whatever the
   # build itself asks for.
   if [ "${emulator[1]:-}" = -L ] && firmware "$LIBC" "$processor"; then
