@@ -1,9 +1,10 @@
 #!/bin/bash
 # Runs clientmac against fixture tables: each case gets a private user+mount namespace
 # whose /proc is a fresh tmpfs holding the case's table (TABLE=, a file of fixtures/ or
-# as fixturecase.sh takes it) at /proc/net/arp, and an empty network namespace, so that
-# the kernel knows no neighbour to answer before the table. The router in a box runs
-# these cases too, on its own kernel.
+# as fixturecase.sh takes it) at /proc/net/arp and its route table (ROUTE=) at
+# /proc/net/route, an empty network namespace, and netlink denied, so that the route and
+# the neighbour come from those files alone. The router in a box runs these cases too, on
+# its own kernel.
 
 . "$(dirname "$0")/lib.sh"
 
