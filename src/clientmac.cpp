@@ -204,10 +204,25 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   return {};
 }
 
-// Writes the one reply of this run: bare text, no newline, in one write, which a pipe
-// takes whole. A failed write has no one to tell, so it changes nothing.
+// What a CGI reply starts with: text, which no cache may keep, for it names one client.
+constexpr std::string_view cgiheader =
+    "Content-Type: text/plain\r\nCache-Control: no-store\r\n\r\n";
+
+// The header of this run's reply: empty, unless the program was called by a CGI name.
+std::string_view replyheader;
+
+// Writes the one reply of this run: its header, if any, then bare text, no newline, in
+// one write, which a pipe takes whole: a server never sees the header without the
+// address. A failed write has no one to tell, so it changes nothing.
 void reply(std::string_view text) {
-  [[maybe_unused]] const ssize_t written = write(STDOUT_FILENO, text.data(), text.size());
+  // No reply is longer than a link-layer address's text.
+  char buffer[cgiheader.size() + hwtextsize];
+  const size_t room = sizeof buffer - replyheader.size();
+  const size_t length = text.size() < room ? text.size() : room;
+  memcpy(buffer, replyheader.data(), replyheader.size());
+  memcpy(buffer + replyheader.size(), text.data(), length);
+  [[maybe_unused]] const ssize_t written =
+      write(STDOUT_FILENO, buffer, replyheader.size() + length);
 }
 
 // Replies the hardware address that the kernel's ARP table lists for the client, on
@@ -683,12 +698,28 @@ void neighbourlookup(neighbourquery &query) {
   arplookup(dotted, device);
 }
 
+// Whether the program was called by a CGI name: one that ends in ".cgi", as a link in a
+// server's cgi-bin is named. A wrapper runs the program by its own name, which never
+// does, so the wrapper's header is never written twice. With no name at all, there is no
+// server to speak to.
+[[nodiscard]] bool iscginame(const char *name) {
+  constexpr std::string_view suffix = ".cgi";
+  if (name == nullptr)
+    return false;
+  const size_t length = strlen(name);
+  return length >= suffix.size() &&
+         memcmp(name + length - suffix.size(), suffix.data(), suffix.size()) == 0;
+}
+
 } // namespace
 
 #ifndef CLIENTMAC_NO_MAIN
-int main() {
+int main(int, char **argv) {
   // A client that hung up closes the pipe: the write fails quietly, the status stays.
   signal(SIGPIPE, SIG_IGN);
+  // argv[0] is null when the program is started with no arguments at all (argc 0).
+  if (iscginame(argv[0]))
+    replyheader = cgiheader;
   const char *client = getenv("REMOTE_ADDR");
   if (client == nullptr) {
     reply(zeroaddress);
