@@ -92,7 +92,8 @@ cannot() {
   fi
 }
 
-# lookup CLIENT [ARGS...]: runs clientmac for CLIENT; sets out, status and err. Without a
+# lookup CLIENT [ARGS...]: runs clientmac for CLIENT, through a link named CALLED when
+# that is set; sets out, status and err. Without a
 # namespace, a fixture case, in a private user+mount+network namespace. In a kernel
 # test's namespace (ns), the kernel's tables; with TABLE=none or fifo, a /proc of
 # fixturecase.sh's too, where only the program's own /proc/PID (sanitizers read it) is
@@ -101,12 +102,17 @@ cannot() {
 # Nth such system call with E (a sanitizer's leak check cannot run under ptrace, and is
 # left out).
 lookup() {
-  local client=$1 fault=() setclient=(env -u REMOTE_ADDR)
+  local client=$1 fault=() setclient=(env -u REMOTE_ADDR) program=("${clientmac[@]}")
   shift
+  if [ -n "${CALLED:-}" ]; then
+    mkdir -p "$scratch/called" && ln -sf "$CLIENTMAC" "$scratch/called/$CALLED" ||
+      die "cannot link $CALLED to the program"
+    program=("${emulator[@]}" "$scratch/called/$CALLED")
+  fi
   [ "$client" != - ] && setclient=(env "REMOTE_ADDR=$client")
   [ -n "${FAULT:-}" ] &&
     fault=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e "inject=$FAULT")
-  local run=("${setclient[@]}" "${fault[@]}" "${clientmac[@]}" "$@") limit=30
+  local run=("${setclient[@]}" "${fault[@]}" "${program[@]}" "$@") limit=30
   [ "${TABLE:-}" = fifo ] && limit=5
   if [ -z "${ns:-}" ]; then
     fixtureunshare="timeout 30 unshare -rmn" fixture "$scratch/proc" "${run[@]}"
