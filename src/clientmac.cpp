@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +28,7 @@
 #include <net/if_arp.h>
 #include <net/route.h>
 #include <sys/socket.h>
-#include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -62,9 +63,6 @@ constexpr size_t hwtextsize = 3 * maxlinkaddress;
 // One datagram of the kernel's answers: a dump's first is at most 8 KiB, and later ones
 // are no larger than the buffer that the reader offers.
 constexpr size_t netlinkbuffersize = 8192;
-
-// A web server must never hang on us, whatever the kernel does.
-constexpr timeval netlinktimeout = {1, 0};
 
 // What a client address asks for.
 enum class clientkind {
@@ -154,12 +152,16 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 // Whether a field is a hardware address as the kernel writes one: hex pairs joined by
 // colons. Anything else, the column titles among them, is no address to hand out.
 [[nodiscard]] bool ishwaddress(std::string_view text) {
-  if (text.size() > maxhwaddress || text.size() % 3 != 2)
+  if (text.size() > maxhwaddress)
     return false;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (i % 3 == 2 ? text[i] != ':' : hexvalue(text[i]) > 15)
+  // Where the character falls in its group of three: two digits, then the colon.
+  size_t column = 0;
+  for (const char c : text) {
+    if (column == 2 ? c != ':' : hexvalue(c) > 15)
       return false;
-  return true;
+    column = column == 2 ? 0 : column + 1;
+  }
+  return column == 2;
 }
 
 // Takes the hardware address from the rest of a table line, after its address; false when
@@ -199,10 +201,21 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   return {};
 }
 
-// Writes the one reply of this run: bare text, no newline, in one write, which a pipe
-// takes whole. A failed write has no one to tell, so it changes nothing.
+// What a CGI reply starts with: text, which no cache may keep, for it names one client.
+constexpr std::string_view cgiheader =
+    "Content-Type: text/plain\r\nCache-Control: no-store\r\n\r\n";
+
+// The length of this run's CGI header: 0 unless the program was called by a CGI name.
+size_t headerlength;
+
+// Writes the one reply of this run: its header, if any, then bare text, no newline, in
+// one system call, which a pipe takes whole: a server never sees the header without the
+// address. writev takes the two parts where they lie, in less code than a copy of both
+// into one buffer. A failed write has no one to tell, so it changes nothing.
 void reply(std::string_view text) {
-  [[maybe_unused]] const ssize_t written = write(STDOUT_FILENO, text.data(), text.size());
+  const iovec parts[] = {{const_cast<char *>(cgiheader.data()), headerlength},
+                         {const_cast<char *>(text.data()), text.size()}};
+  [[maybe_unused]] const ssize_t written = writev(STDOUT_FILENO, parts, 2);
 }
 
 // Replies the hardware address that the kernel's ARP table lists for the client, on
@@ -348,12 +361,17 @@ void formathwaddress(const unsigned char *bytes, size_t count, char (&text)[hwte
 void formatdotted(const unsigned char *bytes, char (&text)[INET_ADDRSTRLEN]) {
   char *out = text;
   for (size_t i = 0; i < 4; ++i) {
-    const unsigned byte = bytes[i];
-    if (byte >= 100)
-      *out++ = static_cast<char>('0' + byte / 100);
-    if (byte >= 10)
-      *out++ = static_cast<char>('0' + byte / 10 % 10);
-    *out++ = static_cast<char>('0' + byte % 10);
+    // Digits by subtraction: MIPS16 divides in more code, with a check for zero.
+    unsigned byte = bytes[i], hundreds = 0, tens = 0;
+    for (; byte >= 100; byte -= 100)
+      ++hundreds;
+    for (; byte >= 10; byte -= 10)
+      ++tens;
+    if (hundreds > 0)
+      *out++ = static_cast<char>('0' + hundreds);
+    if (hundreds > 0 || tens > 0)
+      *out++ = static_cast<char>('0' + tens);
+    *out++ = static_cast<char>('0' + byte);
     *out++ = i < 3 ? '.' : '\0';
   }
 }
@@ -474,7 +492,7 @@ template <typename Visit>
     const char *body = datagram + offset + NLMSG_HDRLEN;
     const size_t bodylength = header.nlmsg_len - NLMSG_HDRLEN;
     offset += NLMSG_ALIGN(header.nlmsg_len);
-    // A late answer to an earlier request that timed out is no answer to this one.
+    // A late answer to an earlier request, given up on, is no answer to this one.
     if (header.nlmsg_seq != sequence)
       continue;
     // The end of a dump settles a client on every link by the one address it listed.
@@ -505,11 +523,11 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
 // Asks the kernel one question about the client: the route to it (RTM_GETROUTE), from the
 // server's address when it is known and by the interface a zone names when there is one,
 // as the reply takes it; its neighbour entry on the query's interface (RTM_GETNEIGH); or,
-// with NLM_F_DUMP, every IPv6 neighbour. Reads the answer until it
-// settles the query or ends. Without a receive timeout on the socket (timed false) it
-// never waits: the kernel queues its answer to a request before sendto returns, and each
-// next datagram of a dump as one is read.
-[[nodiscard]] answer ask(int sock, unsigned short type, unsigned short flags, bool timed,
+// with NLM_F_DUMP, every IPv6 neighbour. Reads the answer until it settles the query or
+// ends, and never waits for it, for a web server must never hang on us, whatever the
+// kernel does: the kernel queues its answer to a request before sendto returns, and each
+// next datagram of a dump as one is read, so an answer not there at once is none.
+[[nodiscard]] answer ask(int sock, unsigned short type, unsigned short flags,
                          neighbourquery &query) {
   struct {
     nlmsghdr header;
@@ -561,9 +579,8 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     sockaddr_nl sender = {};
     socklen_t senderlength = sizeof sender;
     // MSG_TRUNC makes a datagram too large for the buffer show as such, not as a short one.
-    const ssize_t got =
-        recvfrom(sock, datagram, sizeof datagram, MSG_TRUNC | (timed ? 0 : MSG_DONTWAIT),
-                 reinterpret_cast<sockaddr *>(&sender), &senderlength);
+    const ssize_t got = recvfrom(sock, datagram, sizeof datagram, MSG_TRUNC | MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr *>(&sender), &senderlength);
     if (got <= 0 || got > static_cast<ssize_t>(sizeof datagram) || sender.nl_pid != 0)
       return answer::failed;
     progress = scanmessages(datagram, static_cast<size_t>(got), request.header.nlmsg_seq, query);
@@ -580,15 +597,13 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
 // A link-local client without a zone is on whichever link lists it: the dump of every
 // link names it, once the route has said that it is not this host.
 [[nodiscard]] answer findneighbour(int sock, neighbourquery &query) {
-  const bool timed =
-      setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &netlinktimeout, sizeof netlinktimeout) == 0;
-  answer result = ask(sock, RTM_GETROUTE, 0, timed, query);
+  answer result = ask(sock, RTM_GETROUTE, 0, query);
   if (query.everylink) {
     // The route names some link, no more the client's than any other.
     query.interface = 0;
     if (result == answer::none || result == answer::failed)
       return answer::none;
-    return ask(sock, RTM_GETNEIGH, NLM_F_DUMP, timed, query);
+    return ask(sock, RTM_GETNEIGH, NLM_F_DUMP, query);
   }
   // A zone alone names the link of a link-local address.
   if (result == answer::unknown && query.zone != 0 && islinklocal(query)) {
@@ -597,9 +612,9 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   }
   if (result != answer::found)
     return answer::none;
-  result = ask(sock, RTM_GETNEIGH, 0, timed, query);
+  result = ask(sock, RTM_GETNEIGH, 0, query);
   if ((result == answer::unknown || result == answer::failed) && query.family == AF_INET6)
-    result = ask(sock, RTM_GETNEIGH, NLM_F_DUMP, timed, query);
+    result = ask(sock, RTM_GETNEIGH, NLM_F_DUMP, query);
   return result;
 }
 
@@ -720,29 +735,46 @@ void neighbourlookup(neighbourquery &query) {
   arplookup(dotted, device);
 }
 
+// Whether the program was called by a CGI name: one that ends in ".cgi", as a link in a
+// server's cgi-bin is named. A wrapper runs the program by its own name, which never
+// does, so the wrapper's header is never written twice. With no name at all, there is no
+// server to speak to.
+[[nodiscard]] bool iscginame(const char *name) {
+  constexpr char suffix[] = ".cgi";
+  if (name == nullptr)
+    return false;
+  const size_t length = strlen(name);
+  if (length < sizeof(uint32_t))
+    return false;
+  // Four bytes compared as one number: calls and loops take more code.
+  uint32_t last, want;
+  memcpy(&last, name + length - sizeof last, sizeof last);
+  memcpy(&want, suffix, sizeof want);
+  return last == want;
+}
+
 } // namespace
 
 #ifndef CLIENTMAC_NO_MAIN
-int main() {
+int main(int, char **argv) {
   // A client that hung up closes the pipe: the write fails quietly, the status stays.
   signal(SIGPIPE, SIG_IGN);
+  // argv[0] is null when the program is started with no arguments at all (argc 0).
+  if (iscginame(argv[0]))
+    headerlength = cgiheader.size();
   const char *client = getenv("REMOTE_ADDR");
-  if (client == nullptr) {
-    reply(zeroaddress);
-    return noclientstatus;
-  }
   // The client's address, and the server's, read alike in one place.
   const char *const variables[] = {client, getenv("SERVER_ADDR")};
   neighbourquery queries[2] = {};
   clientkind kinds[2];
   for (size_t i = 0; i < 2; ++i)
     kinds[i] = readaddress(variables[i], queries[i]);
-  if (kinds[0] != clientkind::ipv4 && kinds[0] != clientkind::ipv6) {
-    reply(zeroaddress);
+  if (kinds[0] == clientkind::ipv4 || kinds[0] == clientkind::ipv6) {
+    takesource(kinds[1], queries[1], queries[0]);
+    neighbourlookup(queries[0]);
     return 0;
   }
-  takesource(kinds[1], queries[1], queries[0]);
-  neighbourlookup(queries[0]);
-  return 0;
+  reply(zeroaddress);
+  return client == nullptr ? noclientstatus : 0;
 }
 #endif

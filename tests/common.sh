@@ -6,6 +6,9 @@
 passed=0
 failed=0
 zero=00:00:00:00:00:00
+# What the program writes before its reply when called by a CGI name.
+cgi=$(printf 'Content-Type: text/plain\r\nCache-Control: no-store\r\n\r\n.')
+cgi=${cgi%.}
 
 # judge NAME [LABEL GOT WANT]...: records one case, passed when every GOT is its WANT.
 judge() {
@@ -26,9 +29,10 @@ judge() {
 
 # check NAME CLIENT WANT [STATUS [ARGS...]]: one case of a table: the program asked for
 # CLIENT ("-": REMOTE_ADDR unset) with ARGS, by the runner's lookup, which takes TABLE=,
-# ROUTE=, FAULT=, STDOUT= and OVER= as the test says, and SERVER= as SERVER_ADDR (unset
-# unless given); judged: that output, that status (0 unless given), nothing on standard
-# error. A case the runner cannot run says why, as SKIPPED.
+# ROUTE=, FAULT=, STDOUT=, OVER= and CALLED= (the name the program is run by, through a
+# link) as the test says, and SERVER= as SERVER_ADDR (unset unless given); judged: that
+# output, that status (0 unless given), nothing on standard error. A case the runner
+# cannot run says why, as SKIPPED.
 check() {
   c_name=$1 c_client=$2 c_want=$3 c_status=${4:-0}
   shift 3

@@ -141,6 +141,18 @@ TABLE=fifo check "no client, table a FIFO"     -                              $z
 TABLE=basic.arp check "arguments ignored"           192.168.1.20              00:11:22:33:44:55 0 -h --version ''
 TABLE=basic.arp check "arguments, no client"        -                         $zero 255 192.168.1.20
 
+# Called by a name that ends in .cgi, it writes the CGI header, then the same reply with
+# the same status; under its own name, or any other, the reply stays bare.
+CALLED=x.cgi         TABLE=basic.arp check "called x.cgi"                192.168.1.20 "${cgi}00:11:22:33:44:55" 0
+CALLED=clientmac.cgi TABLE=basic.arp check "called clientmac.cgi"        10.0.0.1     "${cgi}02:00:00:00:00:01" 0
+CALLED=x.cgi         TABLE=basic.arp check "called x.cgi, no entry"      10.0.0.123   "$cgi$zero" 0
+CALLED=x.cgi         TABLE=basic.arp check "called x.cgi, no client"     -            "$cgi$zero" 255
+CALLED=x.cgi         TABLE=basic.arp check "called x.cgi, arguments"     192.168.1.20 "${cgi}00:11:22:33:44:55" 0 -h ''
+CALLED=clientmac     TABLE=basic.arp check "called clientmac"            192.168.1.20 00:11:22:33:44:55 0
+CALLED=clientmac     TABLE=basic.arp check "called clientmac, no client" -            $zero 255
+CALLED=x.CGI         TABLE=basic.arp check "called x.CGI"                192.168.1.20 00:11:22:33:44:55 0
+CALLED=x.cgi.old     TABLE=basic.arp check "called x.cgi.old"            192.168.1.20 00:11:22:33:44:55 0
+
 # A reply that cannot be written changes neither the status nor standard error.
 STDOUT=closed TABLE=basic.arp check "stdout closed"            192.168.1.20   "" 0
 STDOUT=closed TABLE=basic.arp check "stdout closed, no client" -              "" 255
@@ -148,5 +160,7 @@ STDOUT=full   TABLE=basic.arp check "stdout on /dev/full"      192.168.1.20   ""
 STDOUT=full   TABLE=basic.arp check "/dev/full, no client"     -              "" 255
 STDOUT=pipe   TABLE=basic.arp check "pipe with no reader"      192.168.1.20   "" 0
 STDOUT=pipe   TABLE=basic.arp check "no reader, no client"     -              "" 255
+CALLED=x.cgi STDOUT=closed TABLE=basic.arp check "stdout closed, called x.cgi" 192.168.1.20 "" 0
+CALLED=x.cgi STDOUT=pipe   TABLE=basic.arp check "no reader, called x.cgi"     -            "" 255
 
 finish

@@ -165,7 +165,7 @@ FAULT=sendto:error=ENOBUFS:when=2     check "neighbour get: ENOBUFS"      "$twic
 FAULT=recvfrom:error=EAGAIN:when=2    check "neighbour get: timeout"      "$twice"      "$twicemac"
 FAULT=recvfrom:error=EINTR:when=2     check "neighbour get: EINTR read"   "$twice"      "$twicemac"
 FAULT=recvfrom:error=EAGAIN:when=2    check "neighbour get: timeout, failed" 198.51.100.31 00:00:00:00:00:00
-FAULT=setsockopt:error=ENOPROTOOPT    check "no receive timeout"          "$twice"      "$twicemac"
+FAULT=sendto:retval=36:when=2         check "neighbour get lost: no wait" "$twice"      "$twicemac"
 FAULT=sendto:error=EINTR:when=1       check "route get fails, routed"     203.0.113.200 00:00:00:00:00:00
 FAULT=recvfrom:error=EAGAIN:when=1    check "route get: timeout"          "$twice"      00:00:00:00:00:00
 FAULT=socket:error=EMFILE             check "no socket, routed"           203.0.113.200 00:00:00:00:00:00

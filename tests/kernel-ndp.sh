@@ -109,7 +109,7 @@ check "NOARP entry"                2001:db8:1::66                          00:00
 check "route's interface"          2001:db8:5::22                          02:00:00:00:05:02
 FAULT=sendto:error=EINTR:when=2    check "neighbour get: EINTR"    "$twice"       "$twicemac"
 FAULT=recvfrom:error=EAGAIN:when=2 check "neighbour get: timeout"  "$twice"       "$twicemac"
-FAULT=setsockopt:error=ENOPROTOOPT check "no receive timeout"      "$twice"       "$twicemac"
+FAULT=sendto:retval=48:when=2      check "neighbour get lost: no wait" "$twice"   "$twicemac"
 FAULT=recvfrom:error=EAGAIN:when=1 check "route get: timeout"      "$twice"       00:00:00:00:00:00
 FAULT=recvfrom:error=EAGAIN:when=3 check "no zone, dump cut short"  fe80::a1      00:00:00:00:00:00
 FAULT=recvfrom:error=EAGAIN:when=1 check "no zone, route unanswered" fe80::a1     00:00:00:00:00:00

@@ -92,9 +92,10 @@ cannot() {
   fi
 }
 
-# lookup CLIENT [ARGS...]: runs clientmac for CLIENT; sets out, status and err. Without a
-# namespace, a fixture case, in a private user+mount+network namespace, through the
-# command that nonetlink names (one that denies netlink) when it is set. In a kernel
+# lookup CLIENT [ARGS...]: runs clientmac for CLIENT, through a link named CALLED when
+# that is set; sets out, status and err. Without a namespace, a fixture case, in a
+# private user+mount+network namespace, through the command that nonetlink names (one
+# that denies netlink) when it is set. In a kernel
 # test's namespace (ns), the kernel's tables; with TABLE=none or fifo, a /proc of
 # fixturecase.sh's too, where only the program's own /proc/PID (sanitizers read it) is
 # left: no ARP table, so that only the kernel's own lookup can answer, or one that hangs
@@ -102,13 +103,18 @@ cannot() {
 # Nth such system call with E (a sanitizer's leak check cannot run under ptrace, and is
 # left out).
 lookup() {
-  local client=$1 fault=() setclient=(env -u REMOTE_ADDR -u SERVER_ADDR)
+  local client=$1 fault=() setclient=(env -u REMOTE_ADDR -u SERVER_ADDR) program=("${clientmac[@]}")
   shift
+  if [ -n "${CALLED:-}" ]; then
+    mkdir -p "$scratch/called" && ln -sf "$CLIENTMAC" "$scratch/called/$CALLED" ||
+      die "cannot link $CALLED to the program"
+    program=("${emulator[@]}" "$scratch/called/$CALLED")
+  fi
   [ "$client" != - ] && setclient+=("REMOTE_ADDR=$client")
   [ -n "${SERVER:-}" ] && setclient+=("SERVER_ADDR=$SERVER")
   [ -n "${FAULT:-}" ] &&
     fault=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e "inject=$FAULT")
-  local run=("${setclient[@]}" "${fault[@]}" "${clientmac[@]}" "$@") limit=30
+  local run=("${setclient[@]}" "${fault[@]}" "${program[@]}" "$@") limit=30
   [ "${TABLE:-}" = fifo ] && limit=5
   if [ -z "${ns:-}" ]; then
     fixtureunshare="timeout 30 unshare -rmn" fixture "$scratch/proc" ${nonetlink:+"$nonetlink"} "${run[@]}"

@@ -772,8 +772,8 @@ bool pose(const char *client, const char *question, const char *replies, neighbo
   takesource(readaddress(*server != '\0' ? server : nullptr, own), own, query);
   kernel = {};
   kernel.replies = replies;
-  result = strcmp(question, "route") == 0  ? ask(-1, RTM_GETROUTE, 0, true, query)
-           : strcmp(question, "dump") == 0 ? ask(-1, RTM_GETNEIGH, NLM_F_DUMP, true, query)
+  result = strcmp(question, "route") == 0  ? ask(-1, RTM_GETROUTE, 0, query)
+           : strcmp(question, "dump") == 0 ? ask(-1, RTM_GETNEIGH, NLM_F_DUMP, query)
                                            : findneighbour(-1, query); // no socket: ours answers
   kernel.replies = nullptr;
   return true;
@@ -932,6 +932,34 @@ const twocase questioncases[] = {
 };
 // clang-format on
 
+// ---- The name it was called by ----
+
+// What the program answers as, by the name it was called by: "cgi" (the header, then the
+// address) or "bare" (the address alone).
+void nametest(const onecase &c, const char *, text &got) {
+  snprintf(got, sizeof got, "%s", iscginame(c.input) ? "cgi" : "bare");
+}
+
+// A name that ends in ".cgi" is a CGI program's; the program's own name, which a wrapper
+// runs it by, and every other name, are not, nor is no name at all (argc 0).
+// clang-format off
+const onecase namecases[] = {
+  {"link in a cgi-bin", "/www/cgi-bin/clientmac.cgi", "cgi"},
+  {"name alone, as some servers pass it", "clientmac.cgi", "cgi"},
+  {"another name", "mac.cgi", "cgi"},
+  {"the suffix alone", ".cgi", "cgi"},
+  {"own name, by a wrapper", "/usr/bin/clientmac", "bare"},
+  {"own name alone", "clientmac", "bare"},
+  {"a directory named .cgi", "/www/x.cgi/clientmac", "bare"},
+  {"suffix in capitals", "/www/cgi-bin/clientmac.CGI", "bare"},
+  {"suffix then more", "clientmac.cgi.old", "bare"},
+  {"no dot", "clientmaccgi", "bare"},
+  {"shorter than the suffix", "cgi", "bare"},
+  {"empty name", "", "bare"},
+  {"no name (argc 0)", nullptr, "bare"},
+};
+// clang-format on
+
 } // namespace
 
 int main() {
@@ -954,6 +982,7 @@ int main() {
   rules("dump read", dumpreadcases, asktest, "dump");
   rules("lookup", lookupcases, asktest, "lookup");
   rules("question", questioncases, questiontest);
+  rules("name", namecases, nametest);
   printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 && passed > 0 ? 0 : 1;
 }

@@ -74,6 +74,16 @@ webnet_wrapper() {
     run[i + 1]=$webdir/root
   done
   cgiscript "$bin/mac.cgi" "exec ${run[*]} $webdir/clientmac"
+  # The link a router installs instead: the program itself, called by a CGI name. Under
+  # the emulator the link leads to a script that hands the emulator the name it was
+  # called by, as the kernel hands it to a native program.
+  if emulated; then
+    printf '#!/bin/sh\nexec %s -0 "$0" %s\n' "${run[0]}" "${run[*]:1} $webdir/clientmac" \
+      >"$webdir/emulated" && chmod 755 "$webdir/emulated"
+    ln -s "$webdir/emulated" "$bin/clientmac.cgi"
+  else
+    ln -s "$webdir/clientmac" "$bin/clientmac.cgi"
+  fi
   # What the server puts in REMOTE_ADDR, and whom it runs CGI programs as, so that a
   # test can show what it exercised.
   cgiscript "$bin/addr.cgi" 'printf %s "$REMOTE_ADDR"'

@@ -32,14 +32,15 @@ webnet_start "$server"
 webnet_wait
 
 # Cases run by common.sh's check, CLIENT a client interface, OVER=6 or ll for IPv6 or
-# link-local (default IPv4): the body, and the wrapper's Cache-Control passed through,
-# since no cache may hand one client's answer to another. Under qemu-user, which cannot
+# link-local (default IPv4), SCRIPT=clientmac.cgi for the link instead of the wrapper
+# (mac.cgi): the body, and the header's Cache-Control passed through, since no cache may
+# hand one client's answer to another. Under qemu-user, which cannot
 # ask the kernel for IPv6 neighbours, an IPv6 client can only get the zero address.
 needsneighbourget() {
   [ "${OVER:-4}" != 4 ]
 }
 lookup() {
-  out=$(webnet_get "$1" mac.cgi "${OVER:-4}" 2>"$webdir/err")
+  out=$(webnet_get "$1" "${SCRIPT:-mac.cgi}" "${OVER:-4}" 2>"$webdir/err")
   status=$?
   err=$(cat "$webdir/err")
   cache=$(webnet_header Cache-Control)
@@ -58,6 +59,14 @@ OVER=6 check "$server IPv6 again ::22"   c22 02:00:00:00:00:22
 OVER=ll check "$server link-local fe80::22"  c22 02:00:00:00:00:22
 OVER=ll check "$server link-local fe80::2"   c2 02:00:00:00:00:02
 OVER=ll check "$server link-local fe80::222" c222 02:00:00:00:02:22
+
+# The link by a CGI name, with the server's stock CGI set-up, answers as the wrapper does.
+SCRIPT=clientmac.cgi check "$server link, IPv4 client .22"  c22 02:00:00:00:00:22
+SCRIPT=clientmac.cgi check "$server link, IPv4 client .2"   c2 02:00:00:00:00:02
+SCRIPT=clientmac.cgi OVER=6 check "$server link, IPv6 client ::22"  c22 02:00:00:00:00:22
+SCRIPT=clientmac.cgi OVER=6 check "$server link, IPv6 client ::222" c222 02:00:00:00:02:22
+SCRIPT=clientmac.cgi OVER=ll check "$server link, link-local fe80::22" c22 02:00:00:00:00:22
+SCRIPT=clientmac.cgi OVER=ll check "$server link, link-local fe80::2"  c2 02:00:00:00:00:02
 
 # The server hands the client's address over in its own form.
 judge "$server IPv4 REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi 4)" "$form4"

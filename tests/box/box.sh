@@ -103,6 +103,7 @@ if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null
   cp "${cases[@]/#/$testdir/}" "$root/cases/"
   cp -r "$testdir/fixtures" "$root/cases/fixtures"
   cgiscript "$root/www/cgi-bin/clientmac.cgi" 'exec /bin/clientmac'
+  ln -s /bin/clientmac "$root/www/cgi-bin/link.cgi"
   cgiscript "$root/www/cgi-bin/arp.cgi" 'printf "%s\n" "$REMOTE_ADDR"; cat /proc/net/arp'
   cgiscript "$root/www/cgi-bin/done.cgi" 'printf bye; touch /tmp/done'
   chmod 755 "$root/init" "$root"/bin/*
@@ -136,11 +137,14 @@ await "box: up"
 echo "boot: $(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }') s to /init"
 await "box: httpd ready"
 
-# The web request: the body must be what the guest's own ARP table lists for the peer.
+# The web requests, through the wrapper and through a link by a CGI name: the body must be
+# what the guest's own ARP table lists for the peer.
 ask() {
-  curl -sS --max-time 10 "http://127.0.0.1:$port/cgi-bin/$1"
+  curl -sS --max-time 10 "${@:2}" "http://127.0.0.1:$port/cgi-bin/$1"
 }
 body=$(ask clientmac.cgi)
+linkbody=$(ask link.cgi -D "$scratch/linkheader")
+linkcache=$(tr -d '\r' <"$scratch/linkheader" | sed -n 's/^Cache-Control: *//Ip')
 table=$(ask arp.cgi)
 ask done.cgi >/dev/null
 peer=$(echo "$table" | head -n 1)
@@ -158,5 +162,7 @@ passed=$(grep -c '^ok ' "$log")
 failed=$(grep -c '^FAIL ' "$log")
 echo "web: REMOTE_ADDR $peer, listed as '$listed'"
 judge "web request through busybox httpd" body "$body" "${listed:-nothing listed}"
+judge "the link by a CGI name through busybox httpd" body "$linkbody" "${listed:-nothing listed}" \
+  Cache-Control "$linkcache" no-store
 grep -q "box: cases done" "$log" || judge "guest ran every case" done no yes
 finish

@@ -47,16 +47,21 @@ entry() { /bin/neighbour-add "$1" "${4:--}" "$2" "$3"; }
 entries() { neighbours; }
 cannot() { [ -z "${FAULT:-}" ] || why="the box has no strace to fail a system call with"; }
 
-# lookup CLIENT [ARGS...]: in a kernel test (ns), the program in the guest, with
+# lookup CLIENT [ARGS...]: in a kernel test (ns), the program in the guest (through a
+# link named CALLED when that is set), with
 # TABLE=none or fifo as on the host; else a fixture case, each through the host's own
 # fixturecase.sh, with netlink denied by the box's nonetlink.
 lookup() {
-  l_client=$1
+  l_client=$1 l_program=clientmac
   shift
+  if [ -n "${CALLED:-}" ]; then
+    l_program=/tmp/called/$CALLED
+    mkdir -p /tmp/called && ln -sf /bin/clientmac "$l_program"
+  fi
   if [ "$l_client" = - ]; then
-    set -- env -u REMOTE_ADDR -u SERVER_ADDR ${SERVER:+SERVER_ADDR="$SERVER"} clientmac "$@"
+    set -- env -u REMOTE_ADDR -u SERVER_ADDR ${SERVER:+SERVER_ADDR="$SERVER"} "$l_program" "$@"
   else
-    set -- env -u SERVER_ADDR REMOTE_ADDR="$l_client" ${SERVER:+SERVER_ADDR="$SERVER"} clientmac "$@"
+    set -- env -u SERVER_ADDR REMOTE_ADDR="$l_client" ${SERVER:+SERVER_ADDR="$SERVER"} "$l_program" "$@"
   fi
   fixtureunshare="unshare -mn"
   [ -n "${ns:-}" ] && fixtureunshare="timeout 10 unshare -m"
