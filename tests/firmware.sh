@@ -1,20 +1,26 @@
 # What a firmware's root holds, for each C library and CPU: where the loader is, the C
 # library a program names and the file in /lib that holds it (none for musl, whose
-# loader is the library), and the float ABI its programs use (soft, hard, or "" where the
-# CPU has one only). OpenWrt's MIPS targets are soft-float, as are uClibc-ng's here;
-# Debian's are hard-float. Sourced by the size, box and openwrt-sdk tests.
+# loader is the library), the float ABI its programs use (soft, hard, or "" where the
+# CPU has one only), and the flash the program may take there, as OpenWrt's Release build
+# makes it and its sstrip cuts it (0: no firmware budget). OpenWrt's MIPS targets are
+# soft-float, as are uClibc-ng's here; Debian's are hard-float. The 64-bit budgets are
+# larger for the layout, not the code: aarch64's linker places the writable segment so that
+# RELRO ends at a page's end, and the file holds the padding before it (about 12,291 bytes);
+# x86-64's lays out four load segments, each from a page of the file of its own (about
+# 16,387). Sourced by the size, box and openwrt-sdk tests.
 
-# firmware LIBC PROCESSOR: sets loader, needed, library and floatabi; false for none known.
+# firmware LIBC PROCESSOR: sets loader, needed, library, floatabi and budget; false for none
+# known.
 firmware() {
   case $1/$2 in
-    musl/mipsel)    loader=/lib/ld-musl-mipsel-sf.so.1     needed=libc.so   library=""        floatabi=soft ;;
-    musl/mips)      loader=/lib/ld-musl-mips-sf.so.1       needed=libc.so   library=""        floatabi=soft ;;
-    musl/arm)       loader=/lib/ld-musl-armhf.so.1         needed=libc.so   library=""        floatabi=hard ;;
-    musl/aarch64)   loader=/lib/ld-musl-aarch64.so.1       needed=libc.so   library=""        floatabi="" ;;
-    musl/x86_64)    loader=/lib/ld-musl-x86_64.so.1        needed=libc.so   library=""        floatabi="" ;;
-    uclibc/mipsel)  loader=/lib/ld-uClibc.so.0             needed=libc.so.0 library=libc.so.0 floatabi=soft ;;
-    glibc/mips*)    loader=/lib/ld.so.1                    needed=libc.so.6 library=libc.so.6 floatabi=hard ;;
-    glibc/x86_64)   loader=/lib64/ld-linux-x86-64.so.2     needed=libc.so.6 library=libc.so.6 floatabi="" ;;
+    musl/mipsel)   loader=/lib/ld-musl-mipsel-sf.so.1 needed=libc.so   library=""        floatabi=soft budget=10240 ;;
+    musl/mips)     loader=/lib/ld-musl-mips-sf.so.1   needed=libc.so   library=""        floatabi=soft budget=10240 ;;
+    musl/arm)      loader=/lib/ld-musl-armhf.so.1     needed=libc.so   library=""        floatabi=hard budget=10240 ;;
+    musl/aarch64)  loader=/lib/ld-musl-aarch64.so.1   needed=libc.so   library=""        floatabi=""   budget=14336 ;;
+    musl/x86_64)   loader=/lib/ld-musl-x86_64.so.1    needed=libc.so   library=""        floatabi=""   budget=18432 ;;
+    uclibc/mipsel) loader=/lib/ld-uClibc.so.0         needed=libc.so.0 library=libc.so.0 floatabi=soft budget=10240 ;;
+    glibc/mips*)   loader=/lib/ld.so.1                needed=libc.so.6 library=libc.so.6 floatabi=hard budget=0     ;;
+    glibc/x86_64)  loader=/lib64/ld-linux-x86-64.so.2 needed=libc.so.6 library=libc.so.6 floatabi=""   budget=0     ;;
     *) return 1 ;;
   esac
 }

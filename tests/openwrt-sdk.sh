@@ -3,12 +3,14 @@
 # OPENWRT_SDK does (a real OpenWrt SDK, or one assembled from OpenWrt's build files), in a
 # scratch copy of that SDK: the feed by src-link to packaging/openwrt of a clean copy of
 # this tree, then feeds update and install, make defconfig, make package/clientmac/compile.
-# The .ipk is then held to what the firmware needs: its control fields, its one file, the
-# loader, libraries and float ABI that tests/firmware.sh lists, its size after OpenWrt's
-# strip, and what was compiled; an edit is rebuilt; and the program, unpacked with the
-# SDK's libc package into one root, runs the fixture cases under qemu-user. Last, the
-# other kinds of feed: src-git of the whole repository scans, src-cpy stops with a clear
-# error. Environment: OPENWRT_SDK (without it the test is skipped).
+# The package, an .ipk (OpenWrt 24.10, opkg's) or an .apk (25.12, apk-tools v3's, read with
+# the SDK's own apk), is then held to what the firmware of the SDK's target needs: its
+# fields, its files, the loader, libraries, float ABI and budget that tests/firmware.sh
+# lists, its size after OpenWrt's strip, and what was compiled; an edit is rebuilt; and the
+# program, installed with the SDK's libc package into one root as the router's package
+# manager would, runs the fixture cases under qemu-user. Last, the other kinds of feed:
+# src-git of the whole repository scans, src-cpy stops with a clear error.
+# Environment: OPENWRT_SDK (without it the test is skipped).
 # Usage: openwrt-sdk.sh SOURCEDIR
 
 . "$(dirname "$0")/lib.sh"
@@ -16,7 +18,7 @@
 sdk=${OPENWRT_SDK:-}
 [ -n "$sdk" ] || skip "OPENWRT_SDK names no OpenWrt SDK to build the package in"
 [ -f "$sdk/rules.mk" ] || die "OPENWRT_SDK=$sdk is no OpenWrt SDK: it has no rules.mk at its top"
-for tool in make readelf od tar git; do
+for tool in make readelf od tar git python3; do
   command -v $tool >/dev/null || skip "$tool is not installed"
 done
 source=$1
@@ -65,15 +67,17 @@ judge "make defconfig selects it" status "$status" 0 \
   selected "$(grep '^CONFIG_PACKAGE_clientmac=' "$work/.config")" CONFIG_PACKAGE_clientmac=m
 run compile make package/clientmac/compile V=s
 judge "make package/clientmac/compile" status "$status" 0
-ipk=$(find "$work/bin" -name "clientmac_*.ipk" 2>/dev/null | head -n 1)
-if [ "$status" -ne 0 ] || [ -z "$ipk" ]; then
+package=$(find "$work/bin" -name "clientmac_*.ipk" -o -name "clientmac-*.apk" 2>/dev/null | head -n 1)
+if [ "$status" -ne 0 ] || [ -z "$package" ]; then
   tail -n 20 "$logs/compile.log"
-  judge "a clientmac .ipk is made" ipk "${ipk:+yes}" yes
+  judge "a clientmac .ipk or .apk is made" package "${package:+yes}" yes
   echo "the whole test: $SECONDS s"
   finish
   exit
 fi
-echo "package: ${ipk#"$work"/}"
+echo "package: ${package#"$work"/}"
+kind=${package##*.}
+apk=$work/staging_dir/host/bin/apk
 
 # What the SDK builds for, as its .config says.
 config() {
@@ -82,31 +86,52 @@ config() {
 arch=$(config ARCH) packagearch=$(config TARGET_ARCH_PACKAGES) libc=$(config LIBC)
 echo "target: $arch ($packagearch), $libc"
 
-# An .ipk is a gzipped tar of control.tar.gz and data.tar.gz.
-unpacked=$scratch/ipk
+# An .ipk is a gzipped tar of control.tar.gz and data.tar.gz. An .apk is apk's own ADB
+# format: its info, as apk dumps it, is written as a control file's lines, and the package
+# must verify without a signature, which OpenWrt gives only the index.
+unpacked=$scratch/package
 mkdir -p "$unpacked/data"
-tar -xzf "$ipk" -O ./control.tar.gz | tar -xzf - -C "$unpacked" ./control &&
-  tar -xzf "$ipk" -O ./data.tar.gz | tar -xzf - -C "$unpacked/data" ||
-  die "cannot unpack $ipk"
+case $kind in
+  ipk)
+    tar -xzf "$package" -O ./control.tar.gz | tar -xzf - -C "$unpacked" ./control &&
+      tar -xzf "$package" -O ./data.tar.gz | tar -xzf - -C "$unpacked/data" ;;
+  apk)
+    "$apk" adbdump --format json "$package" | python3 -c 'import json, sys
+for name, value in json.load(sys.stdin)["info"].items():
+    print(name + ": " + (" ".join(value) if isinstance(value, list) else str(value)))' \
+      >"$unpacked/control" &&
+      "$apk" extract --allow-untrusted --destination "$unpacked/data" "$package" >/dev/null ;;
+esac || die "cannot unpack $package"
+if [ "$kind" = apk ]; then
+  "$apk" verify --allow-untrusted "$package" >"$logs/verify.log" 2>&1
+  judge "apk verify --allow-untrusted" status $? 0
+fi
+# field IPK APK: the field an .ipk's control file names IPK, and an .apk's info APK.
 field() {
-  sed -n "s/^$1: //p" "$unpacked/control"
+  local name=$1
+  [ "$kind" = apk ] && name=$2
+  sed -n "s/^$name: //p" "$unpacked/control"
 }
 
-# The control file: CMakeLists.txt's version in OpenWrt's form, the C library its only
+# The package's fields: CMakeLists.txt's version in OpenWrt's form, the C library its only
 # dependency, the licence, and the SDK's package architecture.
-judge "control: Package"      Package      "$(field Package)"      clientmac
-judge "control: Version"      Version      "$(field Version)"      "$version-r1"
-judge "control: Depends"      Depends      "$(field Depends)"      libc
-judge "control: License"      License      "$(field License)"      MIT
-judge "control: Architecture" Architecture "$(field Architecture)" "$packagearch"
+judge "field: Package"      Package      "$(field Package name)"         clientmac
+judge "field: Version"      Version      "$(field Version version)"      "$version-r1"
+judge "field: Depends"      Depends      "$(field Depends depends)"      libc
+judge "field: License"      License      "$(field License license)"      MIT
+judge "field: Architecture" Architecture "$(field Architecture arch)"    "$packagearch"
 
-# The package holds the program alone, linked as the firmware's root has its C library,
-# and fits the router's flash as OpenWrt strips it (sstrip drops even the section headers).
+# The package holds the program alone (and, from apk, its own list of files), linked as the
+# firmware's root has its C library, and fits the router's flash as OpenWrt strips it
+# (sstrip drops even the section headers).
 binary=$unpacked/data/usr/bin/clientmac
 files=$(cd "$unpacked/data" && find . ! -type d | sort | tr '\n' ' ')
-judge "holds exactly /usr/bin/clientmac" files "$files" "./usr/bin/clientmac "
+listed=""
+[ "$kind" = apk ] && listed="./lib/apk/packages/clientmac.list "
+judge "holds exactly ${listed:+its list and }/usr/bin/clientmac" files "$files" \
+  "$listed./usr/bin/clientmac "
 if firmware "$libc" "$arch" && [ -f "$binary" ]; then
-  holdelf readelf "$binary" OFF 10240
+  holdelf readelf "$binary" OFF "$budget"
 else
   judge "a firmware that tests/firmware.sh knows" firmware "$libc/$arch" "a known one"
 fi
@@ -122,16 +147,28 @@ printf '// An edit that the package build must see.\n' >>"$tree/src/clientmac.cp
 run edited make package/clientmac/compile V=s
 judge "edited: compiled again" status "$status" 0 compiled "$(compiled edited)" "$program"
 
-# The program runs from a root unpacked from its package and the SDK's libc package, as
-# opkg would install them: the fixture cases, under qemu-user.
+# The program runs from a root that holds its package and the SDK's libc package, as the
+# router's package manager installs them: the fixture cases, under qemu-user. opkg's are
+# unpacked; apk adds them from the index that the SDK signs with its own key, which apk
+# must trust, without the packages' scripts, which are the router's to run.
 root=$scratch/root
 mkdir "$root"
-libcipk=$(find "$work/bin" -name "libc_*.ipk" | head -n 1)
-for package in "$ipk" $libcipk; do
-  tar -xzf "$package" -O ./data.tar.gz | tar -xzf - -C "$root" || die "cannot unpack $package"
-done
-if [ -z "$libcipk" ]; then
-  judge "the SDK's libc package" libc "none" "a libc_*.ipk"
+if [ "$kind" = ipk ]; then
+  libcpackage=$(find "$work/bin" -name "libc_*.ipk" | head -n 1)
+  for unpack in "$package" $libcpackage; do
+    tar -xzf "$unpack" -O ./data.tar.gz | tar -xzf - -C "$root" || die "cannot unpack $unpack"
+  done
+else
+  run index make package/index
+  mkdir "$scratch/keys" && cp "$work/public-key.pem" "$scratch/keys/"
+  mapfile -t indexes < <(find "$work/bin" -name packages.adb)
+  run add "$apk" add --root "$root" --initdb --no-scripts --no-cache --arch "$packagearch" \
+    --keys-dir "$scratch/keys" "${indexes[@]/#/--repository=}" clientmac
+  judge "apk add from the signed index" status "$status" 0
+  libcpackage=$(find "$root/lib" -name libc.so 2>/dev/null)
+fi
+if [ -z "$libcpackage" ]; then
+  judge "the SDK's libc package" libc "none" "the SDK's libc, installed"
 elif ! command -v "qemu-$arch-static" >/dev/null; then
   echo "SKIPPED fixture cases: qemu-$arch-static (qemu-user-static) is not installed"
 else
