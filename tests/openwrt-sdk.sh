@@ -8,8 +8,9 @@
 # fields, its files, the loader, libraries, float ABI and budget that tests/firmware.sh
 # lists, its size after OpenWrt's strip, and what was compiled; an edit is rebuilt; and the
 # program, installed with the SDK's libc package into one root as the router's package
-# manager would, runs the fixture cases under qemu-user. Last, the other kinds of feed:
-# src-git of the whole repository scans, src-cpy stops with a clear error.
+# manager would, runs the fixture cases under qemu-user. The feed's second package,
+# clientmac-cgi, holds the link alone and depends on the program. Last, the other kinds of
+# feed: src-git of the whole repository scans, src-cpy stops with a clear error.
 # Environment: OPENWRT_SDK (without it the test is skipped).
 # Usage: openwrt-sdk.sh SOURCEDIR
 
@@ -86,32 +87,41 @@ config() {
 arch=$(config ARCH) packagearch=$(config TARGET_ARCH_PACKAGES) libc=$(config LIBC)
 echo "target: $arch ($packagearch), $libc"
 
-# An .ipk is a gzipped tar of control.tar.gz and data.tar.gz. An .apk is apk's own ADB
-# format: its info, as apk dumps it, is written as a control file's lines, and the package
-# must verify without a signature, which OpenWrt gives only the index.
-unpacked=$scratch/package
-mkdir -p "$unpacked/data"
-case $kind in
-  ipk)
-    tar -xzf "$package" -O ./control.tar.gz | tar -xzf - -C "$unpacked" ./control &&
-      tar -xzf "$package" -O ./data.tar.gz | tar -xzf - -C "$unpacked/data" ;;
-  apk)
-    "$apk" adbdump --format json "$package" | python3 -c 'import json, sys
+# unpack PACKAGE DIR: PACKAGE's control file in DIR, its files in DIR/data. An .ipk is a
+# gzipped tar of control.tar.gz and data.tar.gz. An .apk is apk's own ADB format: its info,
+# as apk dumps it, is written as a control file's lines.
+unpack() {
+  mkdir -p "$2/data"
+  case $kind in
+    ipk)
+      tar -xzf "$1" -O ./control.tar.gz | tar -xzf - -C "$2" ./control &&
+        tar -xzf "$1" -O ./data.tar.gz | tar -xzf - -C "$2/data" ;;
+    apk)
+      "$apk" adbdump --format json "$1" | python3 -c 'import json, sys
 for name, value in json.load(sys.stdin)["info"].items():
     print(name + ": " + (" ".join(value) if isinstance(value, list) else str(value)))' \
-      >"$unpacked/control" &&
-      "$apk" extract --allow-untrusted --destination "$unpacked/data" "$package" >/dev/null ;;
-esac || die "cannot unpack $package"
+        >"$2/control" &&
+        "$apk" extract --allow-untrusted --destination "$2/data" "$1" >/dev/null ;;
+  esac || die "cannot unpack $1"
+}
+# field IPK APK [DIR]: the field an .ipk's control file names IPK, and an .apk's info APK,
+# of the package unpacked in DIR (the program's by default).
+field() {
+  local name=$1
+  [ "$kind" = apk ] && name=$2
+  sed -n "s/^$name: //p" "${3:-$unpacked}/control"
+}
+# files DIR: the files of the package unpacked in DIR, a link followed by its target.
+files() {
+  (cd "$1/data" && find . ! -type d -printf '%p%l\n' | sort | tr '\n' ' ')
+}
+unpacked=$scratch/package
+unpack "$package" "$unpacked"
+# The package must verify without a signature, which OpenWrt gives only the index.
 if [ "$kind" = apk ]; then
   "$apk" verify --allow-untrusted "$package" >"$logs/verify.log" 2>&1
   judge "apk verify --allow-untrusted" status $? 0
 fi
-# field IPK APK: the field an .ipk's control file names IPK, and an .apk's info APK.
-field() {
-  local name=$1
-  [ "$kind" = apk ] && name=$2
-  sed -n "s/^$name: //p" "$unpacked/control"
-}
 
 # The package's fields: CMakeLists.txt's version in OpenWrt's form, the C library its only
 # dependency, the licence, and the SDK's package architecture.
@@ -125,10 +135,9 @@ judge "field: Architecture" Architecture "$(field Architecture arch)"    "$packa
 # firmware's root has its C library, and fits the router's flash as OpenWrt strips it
 # (sstrip drops even the section headers).
 binary=$unpacked/data/usr/bin/clientmac
-files=$(cd "$unpacked/data" && find . ! -type d | sort | tr '\n' ' ')
 listed=""
 [ "$kind" = apk ] && listed="./lib/apk/packages/clientmac.list "
-judge "holds exactly ${listed:+its list and }/usr/bin/clientmac" files "$files" \
+judge "holds exactly ${listed:+its list and }/usr/bin/clientmac" files "$(files "$unpacked")" \
   "$listed./usr/bin/clientmac "
 if firmware "$libc" "$arch" && [ -f "$binary" ]; then
   holdelf readelf "$binary" OFF "$budget"
@@ -136,9 +145,10 @@ else
   judge "a firmware that tests/firmware.sh knows" firmware "$libc/$arch" "a known one"
 fi
 
-# The build compiles the program alone: the suite's directory is not even configured.
+# The build compiles the program alone: the suite's directory, which says which C library
+# it tests, is not even configured.
 judge "only src/clientmac.cpp compiled" compiled "$(compiled compile)" "$program" \
-  "tests/ configured" "$(grep -c 'Performing Test clientmac_' "$logs/compile.log")" 0
+  "tests/ configured" "$(grep -c -- '-- C library: ' "$logs/compile.log")" 0
 
 # An edit to the source is compiled again, and nothing is while nothing changed.
 run again make package/clientmac/compile V=s
@@ -185,6 +195,31 @@ else
   fi
 fi
 
+# The feed's second package serves the program by its CGI name: the link alone, for every
+# target (opkg's "all", apk's "noarch"), depending on the program, so that choosing the
+# endpoint brings the program, and installing the program serves nothing.
+run cgiinstall ./scripts/feeds install clientmac-cgi
+run cgicompile make package/clientmac-cgi/compile V=s
+judge "make package/clientmac-cgi/compile" status "$status" 0
+cgipackage=$(find "$work/bin" -name "clientmac-cgi_*.ipk" -o -name "clientmac-cgi-*.apk" |
+  head -n 1)
+cgi=$scratch/cgi
+if [ -n "$cgipackage" ]; then
+  unpack "$cgipackage" "$cgi"
+  case $kind in
+    ipk) depends="libc, clientmac" anyarch=all cgilisted="" ;;
+    apk) depends="clientmac libc" anyarch=noarch cgilisted="./lib/apk/packages/clientmac-cgi.list " ;;
+  esac
+  judge "clientmac-cgi: its fields" Package "$(field Package name "$cgi")" clientmac-cgi \
+    Version "$(field Version version "$cgi")" "$version-r1" \
+    Depends "$(field Depends depends "$cgi")" "$depends" \
+    Architecture "$(field Architecture arch "$cgi")" "$anyarch"
+  judge "clientmac-cgi: holds the link alone" files "$(files "$cgi")" \
+    "$cgilisted./www/cgi-bin/clientmac.cgi/usr/bin/clientmac "
+else
+  judge "a clientmac-cgi package is made" package "" yes
+fi
+
 # The other kinds of feed: src-git of the whole repository finds the source beside the
 # package; src-cpy copies the package alone, and the scan stops, naming the feeds that work.
 git -C "$tree" init -q && git -C "$tree" add -A &&
@@ -194,7 +229,8 @@ echo "src-git clientmacgit file://$tree" >"$work/feeds.conf"
 run git ./scripts/feeds update clientmacgit
 judge "src-git feed of the repository" status "$status" 0 \
   "scan error" "$(scanerror clientmacgit)" "" \
-  version "$(sed -n 's/^Version: //p' "$work/feeds/clientmacgit.index")" "$version-r1"
+  version "$(sed -n '/^Package: clientmac$/,/^@@$/s/^Version: //p' "$work/feeds/clientmacgit.index")" \
+  "$version-r1"
 echo "src-cpy openwrt $tree/packaging/openwrt" >"$work/feeds.conf"
 run cpy ./scripts/feeds update openwrt
 error=$(scanerror openwrt)
