@@ -140,7 +140,9 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   char rest[linesize];
   while (fgets(rest, sizeof rest, table) != nullptr) {
     cut |= rest[0] != '\n';
-    if (rest[strlen(rest) - 1] == '\n')
+    // A piece that starts with a NUL byte has no length to end in a newline.
+    const size_t length = strlen(rest);
+    if (length > 0 && rest[length - 1] == '\n')
       break;
   }
   return true;
