@@ -68,7 +68,7 @@ judge "make defconfig selects it" status "$status" 0 \
   selected "$(grep '^CONFIG_PACKAGE_clientmac=' "$work/.config")" CONFIG_PACKAGE_clientmac=m
 run compile make package/clientmac/compile V=s
 judge "make package/clientmac/compile" status "$status" 0
-package=$(find "$work/bin" -name "clientmac_*.ipk" -o -name "clientmac-*.apk" 2>/dev/null | head -n 1)
+package=$(find "$work/bin" -name "clientmac_*.ipk" -o -name "clientmac-[0-9]*.apk" 2>/dev/null | head -n 1)
 if [ "$status" -ne 0 ] || [ -z "$package" ]; then
   tail -n 20 "$logs/compile.log"
   judge "a clientmac .ipk or .apk is made" package "${package:+yes}" yes
