@@ -3,14 +3,20 @@
 // A web server runs this once per request, so it asks the kernel about one client, in
 // fixed buffers, and always answers with exactly one address: the client's, or the zero
 // address when there is none to give. A portal grants access by that address, so every
-// doubt ends in the zero address, never in another machine's. The route the reply to the
-// client takes vouches for every answer: the kernel is asked for it through rtnetlink,
-// from the server's own address when the server names it (SERVER_ADDR), and then for the
-// client's entry on the interface the route leaves by; what that cannot answer is looked
-// for in the kernel's tables, on the same interface: the ARP table under /proc for IPv4
-// clients, the neighbour dump for IPv6 ones. Where rtnetlink is denied, an IPv4 client's
-// route is read from /proc too. A route that cannot be learned is a doubt. A link-local
-// client without a zone is on whichever link lists it: every link that does must agree.
+// doubt ends in the zero address, never in another machine's.
+//
+// The reply to the client vouches for every answer: the kernel is asked, through
+// rtnetlink, for the route the reply takes, as the reply asks for it, and then for the
+// client's entry on the interface that route leaves by. The reply's route is chosen by the
+// server socket's whole flow: its source address and port, the client's port, the
+// protocol, the device the socket is bound to (a VRF), its mark and its owner. The policy
+// rules say which of those matter here; what the server's CGI variables leave out of what
+// matters is learned from the connection itself, through socket diagnostics; what cannot
+// be learned is a doubt. Where the kernel's neighbour get cannot answer, the kernel's
+// tables are read on the same interface: the ARP table under /proc for IPv4 clients, the
+// neighbour dump for IPv6 ones. Where rtnetlink is denied, an IPv4 client's route is read
+// from /proc too. A link-local client without a zone is on whichever link lists it: every
+// link that does must agree.
 
 #include <cerrno>
 #include <csignal>
@@ -21,12 +27,17 @@
 #include <string_view>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/fib_rules.h>
+#include <linux/inet_diag.h>
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <net/route.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -36,6 +47,7 @@ namespace {
 constexpr std::string_view zeroaddress = "00:00:00:00:00:00";
 constexpr char arptablepath[] = "/proc/net/arp";
 constexpr char routetablepath[] = "/proc/net/route";
+constexpr char ipv4hashpolicypath[] = "/proc/sys/net/ipv4/fib_multipath_hash_policy";
 
 // The parent tells "no client was named" from every other outcome by this status alone.
 constexpr int noclientstatus = 255;
@@ -45,8 +57,8 @@ constexpr int noclientstatus = 255;
 // page-sized buffer is the fewest reads there can be.
 constexpr size_t tablebuffersize = 4096;
 
-// The longest client text worth a look: no server writes an address so long.
-constexpr size_t maxclient = 255;
+// The longest variable worth a look: no server writes an address so long.
+constexpr size_t maxvariable = 255;
 
 // One read of the table: at most 255 characters of a line.
 constexpr size_t linesize = 256;
@@ -64,7 +76,10 @@ constexpr size_t hwtextsize = 3 * maxlinkaddress;
 // are no larger than the buffer that the reader offers.
 constexpr size_t netlinkbuffersize = 8192;
 
-// What a client address asks for.
+// The connections whose reply is still to be sent: the client may have closed its side.
+constexpr unsigned openstates = 1u << 1 | 1u << 8; // TCP_ESTABLISHED, TCP_CLOSE_WAIT
+
+// What a variable's text names.
 enum class clientkind {
   ipv4,        // a dotted quad, an IPv6 address that maps one, or text that holds one
   ipv6,        // an IPv6 address, on any interface or on the one its zone names
@@ -72,27 +87,52 @@ enum class clientkind {
   noaddress,   // text that holds no single address: none, or a list
 };
 
-// A question to the kernel about one client, and its answer.
+// What a policy rule can select the reply's route by, beyond its destination, as bits:
+// what the rules of this host select on must be known of the reply before its route is.
+enum need : unsigned {
+  needsource = 1,  // the source address (from)
+  needflow = 2,    // the protocol and ports (ipproto, sport, dport)
+  needowner = 4,   // the socket's owner (uidrange)
+  needmark = 8,    // the socket's mark (fwmark)
+  needdomain = 16, // the device the socket is bound to: its VRF (l3mdev, oif)
+  needunknown = 32 // what this program never learns (tos, and selectors newer than it)
+};
+
+// One lookup: what is known of the reply to the client, the flow its route is chosen by,
+// and what the kernel has answered of it. Addresses are in network byte order, 4 or 16
+// bytes by family; ports in host order, 0 where unknown; interfaces are indexes.
 struct neighbourquery {
   unsigned char family;       // AF_INET or AF_INET6
-  unsigned char address[16];  // the client's, in network byte order: 4 or 16 bytes
-  unsigned char source[16];   // the server's, which the reply leaves from, when known
-  bool hassource;             // whether source holds it
-  unsigned zone;              // the interface the client's zone names; 0 for none
-  unsigned interface;         // the interface to look on, once known; 0 for every link
+  unsigned char client[16];   // the reply's destination
+  unsigned char server[16];   // the reply's source, once known
+  bool knowsserver;           // whether server holds it
+  bool serverfromkernel;      // whether the kernel named it (the connection), not a variable
+  unsigned short clientport;  // the reply's destination port
+  unsigned short serverport;  // the reply's source port
+  unsigned connections;       // how many open connections match the flow, once asked
+  unsigned boundindex;        // the device the connection's socket is bound to; 0 for none
+  unsigned owner;             // the uid of the connection's socket
+  unsigned mark;              // the connection's mark, once known
+  bool knowsmark;             // whether mark holds it
+  unsigned needs;             // what the rules select on (need), once asked
+  unsigned zoneindex;         // the interface the client's zone names; 0 for none
+  unsigned linkindex;         // the interface to look on, once the route names it
   bool everylink;             // a link-local client without a zone: every link must agree
+  bool multipath;             // the route has many paths, of which the flow picks one
   char hwaddress[hwtextsize]; // the client's link-layer address, once found
 };
 
-// What a step of the lookup learned: of the route, of the client's entry, or of one
-// datagram of the kernel's answer. Only "unknown" and "failed" let a later step try: the
-// others are the kernel's own word.
+// What a step of the lookup learned: of the rules, of the connection, of the route, of
+// the client's entry, or of one datagram of the kernel's answer. Only "unknown" and
+// "failed" let a later step try: "found" and "none" are the kernel's own word.
 enum class answer {
-  found,   // the query holds what was asked: the route's interface, or the address
-  none,    // there is none to give: a gateway stands between, or the entry has none
+  found,   // the query holds what was asked: the rules, the connection, the route's
+           // interface, or the address
+  none,    // the kernel's word that there is none to give: a gateway, this host, many
+           // paths, no such entry
   unknown, // the kernel answered without a say: no route, no entry, an error
   failed,  // the question could not be put, or its answer not read
-  more,    // nothing settled yet, and the answer goes on
+  more,    // one datagram settled nothing, and the answer goes on
 };
 
 // What separates the table's fields: what isspace() takes in the C locale.
@@ -103,23 +143,10 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.';
 }
 
-// Whether the size bytes at a and at b are the same. A loop of our own: the C library's
-// memcmp would be one import more, which costs more than the loop on MIPS.
-[[nodiscard]] bool same(const void *a, const void *b, size_t size) {
-  const unsigned char *x = static_cast<const unsigned char *>(a);
-  const unsigned char *y = static_cast<const unsigned char *>(b);
-  while (size > 0 && *x == *y) {
-    ++x;
-    ++y;
-    --size;
-  }
-  return size == 0;
-}
-
 // Whether two texts are the same. string_view's == is a template that a PIE build would
 // export as a dynamic symbol.
 [[nodiscard]] bool sametext(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && same(a.data(), b.data(), a.size());
+  return a.size() == b.size() && memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // Returns the next field at or after cursor and moves cursor past it; empty at the end.
@@ -156,9 +183,13 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 
 // The value of a hexadecimal digit; 16 for any other character.
 [[nodiscard]] unsigned hexvalue(char c) {
-  const unsigned digit = static_cast<unsigned>(c - '0');
-  const unsigned letter = static_cast<unsigned>((c | 0x20) - 'a');
-  return digit < 10 ? digit : letter < 6 ? letter + 10 : 16;
+  if (c >= '0' && c <= '9')
+    return static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'f')
+    return static_cast<unsigned>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F')
+    return static_cast<unsigned>(c - 'A' + 10);
+  return 16;
 }
 
 // Whether a flags field, as the kernel writes it ("0x2"), marks an entry that holds its
@@ -173,16 +204,14 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 // Whether a field is a hardware address as the kernel writes one: hex pairs joined by
 // colons. Anything else, the column titles among them, is no address to hand out.
 [[nodiscard]] bool ishwaddress(std::string_view text) {
-  if (text.size() > maxhwaddress)
+  if (text.size() > maxhwaddress || text.size() % 3 != 2)
     return false;
-  // Where the character falls in its group of three: two digits, then the colon.
-  size_t column = 0;
-  for (const char c : text) {
-    if (column == 2 ? c != ':' : hexvalue(c) > 15)
+  for (size_t at = 0; at < text.size(); ++at) {
+    const bool colon = at % 3 == 2;
+    if (colon ? text[at] != ':' : hexvalue(text[at]) > 15)
       return false;
-    column = column == 2 ? 0 : column + 1;
   }
-  return column == 2;
+  return true;
 }
 
 // Takes the hardware address from the rest of a table line, after its address; false when
@@ -203,16 +232,16 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 }
 
 // Scans an open table for the entry of the client, named by its dotted form as the table
-// lists addresses, on device; returns its hardware address, which lives
-// in line, or an empty view when the table lists no entry for the client. The rest of a
-// line is scanned only when its address is the client's: most lines are not.
-[[nodiscard]] std::string_view findclient(FILE *table, std::string_view client,
+// lists addresses, on device; returns its hardware address, which lives in line, or an
+// empty view when the table lists no entry for the client. The rest of a line is scanned
+// only when its address is the client's: most lines are not.
+[[nodiscard]] std::string_view findclient(FILE *table, std::string_view dotted,
                                           std::string_view device, char (&line)[linesize]) {
   bool cut = false;
   while (readline(table, line, cut)) {
     const char *cursor = line;
     const std::string_view address = nextfield(cursor);
-    if (!sametext(address, client))
+    if (!sametext(address, dotted))
       continue;
     std::string_view hwaddress;
     if (scanentry(cursor, cut, device, hwaddress))
@@ -230,17 +259,16 @@ size_t headerlength;
 
 // Writes the one reply of this run: its header, if any, then bare text, no newline, in
 // one system call, which a pipe takes whole: a server never sees the header without the
-// address. writev takes the two parts where they lie, in less code than a copy of both
-// into one buffer. A failed write has no one to tell, so it changes nothing.
+// address. A failed write has no one to tell, so it changes nothing.
 void reply(std::string_view text) {
   const iovec parts[] = {{const_cast<char *>(cgiheader.data()), headerlength},
                          {const_cast<char *>(text.data()), text.size()}};
   [[maybe_unused]] const ssize_t written = writev(STDOUT_FILENO, parts, 2);
 }
 
-// Replies the hardware address that the kernel's ARP table lists for the client, on
-// device: the interface the route to the client leaves by.
-void arplookup(std::string_view client, std::string_view device) {
+// Replies the hardware address that the kernel's ARP table lists for the client, named by
+// its dotted form, on device: the interface the route to the client leaves by.
+void arplookup(std::string_view dotted, std::string_view device) {
   FILE *table = fopen(arptablepath, "r");
   if (table == nullptr) {
     reply(zeroaddress);
@@ -249,7 +277,7 @@ void arplookup(std::string_view client, std::string_view device) {
   char streambuffer[tablebuffersize];
   setvbuf(table, streambuffer, _IOFBF, sizeof streambuffer);
   char line[linesize];
-  const std::string_view hwaddress = findclient(table, client, device, line);
+  const std::string_view hwaddress = findclient(table, dotted, device, line);
   fclose(table);
   reply(hwaddress.empty() ? zeroaddress : hwaddress);
 }
@@ -281,20 +309,22 @@ void arplookup(std::string_view client, std::string_view device) {
   return number;
 }
 
-// Sets text to the client text without the whitespace around it, which some servers and
+// Sets text to a variable's text without the whitespace around it, which some servers and
 // scripts leave; false when what is left is a list ("a b", or a forwarded-for "a, b"),
-// which names no single client.
-[[nodiscard]] bool trimclient(const char *client, std::string_view &text) {
-  client += strspn(client, fieldspaces);
-  const size_t length = strcspn(client, " \t\n\v\f\r,");
-  text = {client, length};
-  client += length;
-  return client[strspn(client, fieldspaces)] == '\0';
+// which names no single address.
+[[nodiscard]] bool trimclient(const char *variable, std::string_view &text) {
+  variable += strspn(variable, fieldspaces);
+  const size_t length = strcspn(variable, " \t\n\v\f\r,");
+  text = {variable, length};
+  variable += length;
+  return variable[strspn(variable, fieldspaces)] == '\0';
 }
 
-// Reads the one IPv4 address that stands in text as a whole address, with no digit, letter
-// or dot beside it ("[192.0.2.1]:80", "192.0.2.1%lan0"), into the query; noaddress when
-// text holds none, or more than one ("192.0.2.1;192.0.2.2"), which names no single client.
+// Reads the one IPv4 address that stands in text as a whole address, with no digit,
+// letter or dot beside it ("[192.0.2.1]:80", "192.0.2.1%lan0"), into the query's client;
+// noaddress when text holds none, or more than one ("192.0.2.1;192.0.2.2"), which names no
+// single client. A dotted quad after a colon ends an IPv6 address ("::ffff:", "2001:db8::"):
+// it is a piece of that address, never one of its own.
 [[nodiscard]] clientkind findaddress(std::string_view text, neighbourquery &query) {
   unsigned found = 0;
   size_t start = 0;
@@ -304,10 +334,11 @@ void arplookup(std::string_view client, std::string_view device) {
     // A word of address characters ends here: it may be a dotted quad.
     char word[INET_ADDRSTRLEN];
     unsigned char address[4];
+    const bool aftercolon = start > 0 && text[start - 1] == ':';
     if (copytext({text.data() + start, at - start}, word, sizeof word) &&
         inet_pton(AF_INET, word, address) == 1) {
-      memcpy(query.address, address, sizeof address);
-      ++found;
+      memcpy(query.client, address, sizeof address);
+      found += aftercolon ? 2 : 1;
     }
     start = at + 1;
   }
@@ -315,52 +346,121 @@ void arplookup(std::string_view client, std::string_view device) {
   return found == 1 ? clientkind::ipv4 : clientkind::noaddress;
 }
 
-// Whether the query's address is an IPv6 link-local one (fe80::/10), which names a
-// client only together with its link.
-[[nodiscard]] bool islinklocal(const neighbourquery &query) {
-  return query.family == AF_INET6 && query.address[0] == 0xfe && (query.address[1] & 0xc0) == 0x80;
-}
-
-// Tells what the client text asks for. For an address, sets the query's family, address
-// and the interface its zone names (0 for any), after setting aside "[...]" and "%zone"
-// from an IPv6 one; an IPv4-mapped address stands for its IPv4 address. Text that is no
-// address may still hold one IPv4 address, which then stands for the client.
-[[nodiscard]] clientkind classify(std::string_view client, neighbourquery &query) {
-  const std::string_view whole = client;
-  if (client.size() >= 2 && client.front() == '[' && client.back() == ']') {
-    client.remove_prefix(1);
-    client.remove_suffix(1);
-  }
-  // A loop of our own: string_view's find would import memchr for this one search.
-  size_t percent = 0;
-  while (percent < client.size() && client[percent] != '%')
-    ++percent;
-  const bool haszone = percent < client.size();
-  const std::string_view bare(client.data(), percent);
-  char text[INET6_ADDRSTRLEN];
-  in6_addr address;
-  // A dotted quad is no IPv6 address: it is the one IPv4 address in its own text.
-  if (!copytext(bare, text, sizeof text) || inet_pton(AF_INET6, text, &address) != 1)
-    return findaddress(whole, query);
-  if (IN6_IS_ADDR_V4MAPPED(&address)) {
-    query.family = AF_INET;
-    memcpy(query.address, address.s6_addr + 12, 4);
-    return clientkind::ipv4;
-  }
-  query.family = AF_INET6;
-  memcpy(query.address, &address, sizeof address);
-  // A link-local address is on every link at once, and the route cannot tell which.
-  query.everylink = !haszone && islinklocal(query);
-  if (!haszone)
-    return clientkind::ipv6;
-  client.remove_prefix(percent + 1);
-  query.zone = zoneindex(client);
-  return query.zone == 0 ? clientkind::unknownzone : clientkind::ipv6;
+// Whether an address of the query's family is an IPv6 link-local one (fe80::/10), which
+// names a host only together with its link.
+[[nodiscard]] bool islinklocal(unsigned char family, const unsigned char *address) {
+  return family == AF_INET6 && address[0] == 0xfe && (address[1] & 0xc0) == 0x80;
 }
 
 // The length in bytes of an address of the query's family.
 [[nodiscard]] size_t addresslength(const neighbourquery &query) {
   return query.family == AF_INET ? 4 : 16;
+}
+
+// Takes "[address]" or "[address]:port" apart: sets text to what the brackets hold, and
+// returns true when text was so written.
+[[nodiscard]] bool takebrackets(std::string_view &text) {
+  if (text.size() < 2 || text.front() != '[')
+    return false;
+  size_t close = 1;
+  while (close < text.size() && text[close] != ']')
+    ++close;
+  if (close == text.size())
+    return false;
+  // After the brackets, nothing, or a port: a colon and digits.
+  size_t at = close + 1;
+  if (at < text.size() && text[at++] != ':')
+    return false;
+  for (; at < text.size(); ++at)
+    if (text[at] < '0' || text[at] > '9')
+      return false;
+  text = text.substr(1, close - 1);
+  return true;
+}
+
+// Tells what a variable's text names. For an address, sets the query's family, client
+// address and the interface its zone names (0 for any), after setting aside "[...]", a
+// port after the brackets and "%zone" from an IPv6 one; an IPv4-mapped address stands for
+// its IPv4 address. Text that is no address may still hold one IPv4 address, which then
+// stands for the client.
+[[nodiscard]] clientkind classify(std::string_view text, neighbourquery &query) {
+  const std::string_view whole = text;
+  const bool bracketed = takebrackets(text);
+  const size_t percent = text.find('%');
+  const bool haszone = percent != std::string_view::npos;
+  const std::string_view bare = text.substr(0, percent);
+  char address[INET6_ADDRSTRLEN];
+  in6_addr parsed;
+  // A dotted quad is no IPv6 address: it is the one IPv4 address in its own text.
+  if (!copytext(bare, address, sizeof address) || inet_pton(AF_INET6, address, &parsed) != 1)
+    return bracketed && bare.find(':') != std::string_view::npos ? clientkind::noaddress
+                                                                  : findaddress(whole, query);
+  if (IN6_IS_ADDR_V4MAPPED(&parsed)) {
+    query.family = AF_INET;
+    memcpy(query.client, parsed.s6_addr + 12, 4);
+    return clientkind::ipv4;
+  }
+  query.family = AF_INET6;
+  memcpy(query.client, &parsed, sizeof parsed);
+  // A link-local address is on every link at once, and the route cannot tell which.
+  query.everylink = !haszone && islinklocal(query.family, query.client);
+  if (!haszone)
+    return clientkind::ipv6;
+  query.zoneindex = zoneindex(text.substr(percent + 1));
+  return query.zoneindex == 0 ? clientkind::unknownzone : clientkind::ipv6;
+}
+
+// Reads the address that a CGI variable's text names into the query, as classify tells
+// it; noaddress for no text, or text too long to be an address: no server writes one so,
+// and a long text would only cost a scan of the whole table.
+[[nodiscard]] clientkind readaddress(const char *variable, neighbourquery &query) {
+  std::string_view text;
+  if (variable == nullptr || strlen(variable) > maxvariable || !trimclient(variable, text))
+    return clientkind::noaddress;
+  return classify(text, query);
+}
+
+// Reads a port from a CGI variable's text: 1 to 65535 in decimal; 0 for anything else,
+// which names no port.
+[[nodiscard]] unsigned short readport(const char *variable) {
+  if (variable == nullptr || *variable == '\0' || strlen(variable) > 5)
+    return 0;
+  unsigned port = 0;
+  for (const char *digit = variable; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9')
+      return 0;
+    port = port * 10 + static_cast<unsigned>(*digit - '0');
+  }
+  return port <= 65535 ? static_cast<unsigned short>(port) : 0;
+}
+
+// Whether an address names no host the reply could leave from: the unspecified address,
+// or a loopback one, which a server behind a local proxy names (its reply goes back
+// through the proxy, not to the client).
+[[nodiscard]] bool isnosource(unsigned char family, const unsigned char *address) {
+  if (family == AF_INET)
+    return address[0] == 0 || address[0] == 127;
+  static const unsigned char loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  unsigned char unspecified[16] = {};
+  return memcmp(address, unspecified, 16) == 0 || memcmp(address, loopback, 16) == 0;
+}
+
+// Takes the server's own address, which most servers name in SERVER_ADDR, as the reply's
+// source: the address the client reached. Text that names no address of the client's
+// family, or one no reply leaves from, leaves the source unknown, for the connection to
+// tell. A zone on the server's address names the link of a link-local client without one.
+void takeserver(const char *variable, neighbourquery &query) {
+  neighbourquery server = {};
+  const clientkind kind = readaddress(variable, server);
+  if (kind == clientkind::noaddress || kind == clientkind::unknownzone ||
+      server.family != query.family || isnosource(server.family, server.client))
+    return;
+  memcpy(query.server, server.client, sizeof query.server);
+  query.knowsserver = true;
+  if (query.everylink && server.zoneindex != 0) {
+    query.zoneindex = server.zoneindex;
+    query.everylink = false;
+  }
 }
 
 // Writes a link-layer address as the ARP table does: lower-case hex bytes joined by colons.
@@ -381,17 +481,12 @@ void formathwaddress(const unsigned char *bytes, size_t count, char (&text)[hwte
 void formatdotted(const unsigned char *bytes, char (&text)[INET_ADDRSTRLEN]) {
   char *out = text;
   for (size_t i = 0; i < 4; ++i) {
-    // Digits by subtraction: MIPS16 divides in more code, with a check for zero.
-    unsigned byte = bytes[i], hundreds = 0, tens = 0;
-    for (; byte >= 100; byte -= 100)
-      ++hundreds;
-    for (; byte >= 10; byte -= 10)
-      ++tens;
-    if (hundreds > 0)
-      *out++ = static_cast<char>('0' + hundreds);
-    if (hundreds > 0 || tens > 0)
-      *out++ = static_cast<char>('0' + tens);
-    *out++ = static_cast<char>('0' + byte);
+    const unsigned byte = bytes[i];
+    if (byte >= 100)
+      *out++ = static_cast<char>('0' + byte / 100);
+    if (byte >= 10)
+      *out++ = static_cast<char>('0' + byte / 10 % 10);
+    *out++ = static_cast<char>('0' + byte % 10);
     *out++ = i < 3 ? '.' : '\0';
   }
 }
@@ -411,14 +506,100 @@ template <typename Visit>
   return true;
 }
 
+// Reads a policy rule of the query's family into the query's needs: what it selects the
+// route by, beyond the destination. A rule that selects on what this program does not know
+// of (tos, and any selector newer than it) can never be matched as the reply is. Always
+// unknown: the dump goes on to its end.
+[[nodiscard]] answer matchrule(const char *body, size_t length, neighbourquery &query) {
+  fib_rule_hdr rule;
+  if (length < NLMSG_ALIGN(sizeof rule)) {
+    query.needs |= needunknown;
+    return answer::unknown;
+  }
+  memcpy(&rule, body, sizeof rule);
+  if (rule.family != query.family)
+    return answer::unknown;
+  unsigned needs = rule.src_len != 0 ? static_cast<unsigned>(needsource) : 0u;
+  if (rule.tos != 0)
+    needs |= needunknown;
+  const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof rule),
+                                   [&](unsigned type, const char *, size_t) {
+                                     if (type == FRA_FWMARK || type == FRA_FWMASK)
+                                       needs |= needmark;
+                                     else if (type == FRA_UID_RANGE)
+                                       needs |= needowner;
+                                     else if (type == FRA_IP_PROTO || type == FRA_SPORT_RANGE ||
+                                              type == FRA_DPORT_RANGE)
+                                       needs |= needflow;
+                                     else if (type == FRA_L3MDEV || type == FRA_OIFNAME)
+                                       needs |= needdomain;
+                                     else if (type > FRA_DPORT_RANGE)
+                                       needs |= needunknown;
+                                   });
+  query.needs |= whole ? needs : needunknown;
+  return answer::unknown;
+}
+
+// Whether an address from the kernel's socket diagnostics, of family, is the query's
+// address: an IPv4 one stands in an IPv6 socket as its mapped form.
+[[nodiscard]] bool isqueryaddress(unsigned char family, const __be32 *socketaddress,
+                                  const unsigned char *address, const neighbourquery &query) {
+  unsigned char bytes[16];
+  memcpy(bytes, socketaddress, sizeof bytes);
+  if (family == query.family)
+    return memcmp(bytes, address, addresslength(query)) == 0;
+  static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  return family == AF_INET6 && query.family == AF_INET && memcmp(bytes, mapped, 12) == 0 &&
+         memcmp(bytes + 12, address, 4) == 0;
+}
+
+// Reads one open TCP connection from the kernel's socket diagnostics: when it is the
+// server's connection with the client, as far as the query knows the flow, counts it and
+// takes what the kernel says of it: the server's address and port, the device its socket
+// is bound to, its owner and, for a caller with CAP_NET_ADMIN, its mark. Always unknown:
+// the dump goes on to its end, so that two connections that fit show as such.
+[[nodiscard]] answer matchsocket(const char *body, size_t length, neighbourquery &query) {
+  inet_diag_msg connection;
+  if (length < NLMSG_ALIGN(sizeof connection))
+    return answer::unknown;
+  memcpy(&connection, body, sizeof connection);
+  const inet_diag_sockid &id = connection.id;
+  const unsigned family = connection.idiag_family;
+  if (connection.idiag_state >= 32 || (openstates & 1u << connection.idiag_state) == 0 ||
+      !isqueryaddress(family, id.idiag_dst, query.client, query) ||
+      ntohs(id.idiag_dport) != query.clientport ||
+      (query.serverport != 0 && ntohs(id.idiag_sport) != query.serverport) ||
+      (query.knowsserver && !isqueryaddress(family, id.idiag_src, query.server, query)))
+    return answer::unknown;
+  ++query.connections;
+  unsigned char local[16];
+  memcpy(local, id.idiag_src, sizeof local);
+  memcpy(query.server, family == query.family ? local : local + 12, addresslength(query));
+  query.knowsserver = query.serverfromkernel = true;
+  query.serverport = ntohs(id.idiag_sport);
+  query.boundindex = id.idiag_if;
+  query.owner = connection.idiag_uid;
+  const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof connection),
+                                   [&](unsigned type, const char *payload, size_t size) {
+                                     if (type == INET_DIAG_MARK && size == sizeof query.mark) {
+                                       memcpy(&query.mark, payload, sizeof query.mark);
+                                       query.knowsmark = true;
+                                     }
+                                   });
+  // A connection half read is two readings of one: none to go by.
+  if (!whole)
+    ++query.connections;
+  return answer::unknown;
+}
+
 // Reads the route to the client: found when it leaves by an interface straight to the
-// client, and sets the query's interface to it; none when a gateway stands between, since
-// no neighbour entry then is the client's (any host on a link can plant one under its
-// address), when the client is this host, which is no neighbour of its own, when the
-// route leaves by another interface than the zone names, or when it has many paths, of
-// which the route asked without a source names none; unknown for a route nowhere. The
-// kernel's layout is read through copies, so that no field is read at an address it is
-// not aligned for.
+// client, and sets the query's link to it; none when a gateway stands between, since no
+// neighbour entry then is the client's (any host on a link can plant one under its
+// address), when the client is this host, which is no neighbour of its own, or when the
+// route leaves by another interface than the zone names; unknown for a route nowhere. A
+// route of many paths is found, and marked as such: the flow picks its path. The kernel's
+// layout is read through copies, so that no field is read at an address it is not aligned
+// for.
 [[nodiscard]] answer matchroute(const char *body, size_t length, neighbourquery &query) {
   rtmsg route;
   if (length < NLMSG_ALIGN(sizeof route))
@@ -433,28 +614,34 @@ template <typename Visit>
                                      gateway |= type == RTA_GATEWAY || type == RTA_VIA;
                                      multipath |= type == RTA_MULTIPATH;
                                    });
-  if (whole && (route.rtm_type == RTN_LOCAL || multipath))
-    return answer::none;
-  if (!whole || route.rtm_type != RTN_UNICAST || interface == 0)
+  if (!whole)
     return answer::unknown;
-  if (gateway || (query.zone != 0 && interface != query.zone))
+  if (route.rtm_type == RTN_LOCAL)
     return answer::none;
-  query.interface = interface;
+  if (route.rtm_type == RTN_UNICAST && multipath) {
+    query.multipath = true;
+    return answer::found;
+  }
+  if (route.rtm_type != RTN_UNICAST || interface == 0)
+    return answer::unknown;
+  if (gateway || (query.zoneindex != 0 && interface != query.zoneindex))
+    return answer::none;
+  query.linkindex = interface;
   return answer::found;
 }
 
-// Reads a neighbour entry: found when it is the client's, on the query's interface (any
-// when 0), with a link-layer address to give, which goes into the query's answer; none
-// when the client's entry has no address to give; else unknown. For a client on every
-// link, the first address is kept and the dump goes on: an entry on another link with no
-// address, or with another, is none, for then no single client is named.
+// Reads a neighbour entry: found when it is the client's, on the query's link (any when
+// 0), with a link-layer address to give, which goes into the query's answer; none when the
+// client's entry has no address to give; else unknown. For a client on every link, the
+// first address is kept and the dump goes on: an entry on another link with no address,
+// or with another, is none, for then no single client is named.
 [[nodiscard]] answer matchneighbour(const char *body, size_t length, neighbourquery &query) {
   ndmsg entry;
   if (length < NLMSG_ALIGN(sizeof entry))
     return answer::unknown;
   memcpy(&entry, body, sizeof entry);
   if (entry.ndm_family != query.family ||
-      (query.interface != 0 && entry.ndm_ifindex != static_cast<int>(query.interface)))
+      (query.linkindex != 0 && entry.ndm_ifindex != static_cast<int>(query.linkindex)))
     return answer::unknown;
   bool isclient = false;
   const char *linkaddress = nullptr;
@@ -464,7 +651,7 @@ template <typename Visit>
                                    [&](unsigned type, const char *payload, size_t size) {
                                      if (type == NDA_DST)
                                        isclient = size == addresslength(query) &&
-                                                  same(payload, query.address, size);
+                                                  memcmp(payload, query.client, size) == 0;
                                      if (type == NDA_LLADDR && size > 0 && size <= maxlinkaddress) {
                                        linkaddress = payload;
                                        linkaddresslength = size;
@@ -479,29 +666,45 @@ template <typename Visit>
   formathwaddress(reinterpret_cast<const unsigned char *>(linkaddress), linkaddresslength,
                   hwaddress);
   // Only a client on every link can have an address already: the first one listed.
-  if (query.hwaddress[0] != '\0' && !same(hwaddress, query.hwaddress, strlen(hwaddress) + 1))
+  if (query.hwaddress[0] != '\0' && strcmp(hwaddress, query.hwaddress) != 0)
     return answer::none;
   memcpy(query.hwaddress, hwaddress, sizeof hwaddress);
   return query.everylink ? answer::unknown : answer::found;
 }
 
-// Whether an error answers a neighbour get (always on a known interface) with "no such
-// entry": the kernel's own table holds none, so neither do the tables it shows. Older
-// kernels, and qemu-user, refuse the question instead (EOPNOTSUPP, EINVAL), and say
-// nothing of the entry.
-[[nodiscard]] bool isnoentry(const char *body, size_t length) {
+// Reads an error that answers a question of type asked. A neighbour get (always on a
+// known interface) answered "no such entry" is the kernel's word: its own table holds
+// none, so neither do the tables it shows. Older kernels, and qemu-user, refuse that
+// question instead (EOPNOTSUPP, EINVAL), and say nothing of the entry. A rule dump refused
+// as not supported is a kernel without policy routing: no rule selects on anything.
+[[nodiscard]] answer matcherror(const char *body, size_t length, unsigned short asked) {
   nlmsgerr error;
   if (length < sizeof error)
-    return false;
+    return answer::unknown;
   memcpy(&error, body, sizeof error);
-  return error.error == -ENOENT && error.msg.nlmsg_type == RTM_GETNEIGH;
+  if (asked == RTM_GETNEIGH && error.error == -ENOENT && error.msg.nlmsg_type == RTM_GETNEIGH)
+    return answer::none;
+  if (asked == RTM_GETRULE && error.error == -EOPNOTSUPP && error.msg.nlmsg_type == RTM_GETRULE)
+    return answer::found;
+  return answer::unknown;
 }
 
-// Looks through one datagram of the kernel's answer to request number sequence for what
-// settles the query: the route to the client, or the client's neighbour entry; more when
-// it settles nothing and the answer goes on.
+// What the end of a dump of type asked settles: the rules are all read; a client on every
+// link is named by the one address it listed; the connection is the one that fit, and
+// none fit or two did is no connection to go by.
+[[nodiscard]] answer matchdone(unsigned short asked, const neighbourquery &query) {
+  if (asked == RTM_GETRULE)
+    return answer::found;
+  if (asked == SOCK_DIAG_BY_FAMILY)
+    return query.connections == 1 ? answer::found : answer::unknown;
+  return query.hwaddress[0] != '\0' ? answer::found : answer::unknown;
+}
+
+// Looks through one datagram of the kernel's answer to request number sequence, a
+// question of type asked, for what settles the query; more when it settles nothing and
+// the answer goes on.
 [[nodiscard]] answer scanmessages(const char *datagram, size_t length, unsigned sequence,
-                                  neighbourquery &query) {
+                                  unsigned short asked, neighbourquery &query) {
   size_t offset = 0;
   while (offset < length && length - offset >= sizeof(nlmsghdr)) {
     nlmsghdr header;
@@ -515,15 +718,19 @@ template <typename Visit>
     // A late answer to an earlier request, given up on, is no answer to this one.
     if (header.nlmsg_seq != sequence)
       continue;
-    // The end of a dump settles a client on every link by the one address it listed.
     if (header.nlmsg_type == NLMSG_DONE)
-      return query.hwaddress[0] != '\0' ? answer::found : answer::unknown;
+      return matchdone(asked, query);
     if (header.nlmsg_type == NLMSG_ERROR)
-      return isnoentry(body, bodylength) ? answer::none : answer::unknown;
-    const answer settled = header.nlmsg_type == RTM_NEWROUTE ? matchroute(body, bodylength, query)
-                           : header.nlmsg_type == RTM_NEWNEIGH
-                               ? matchneighbour(body, bodylength, query)
-                               : answer::unknown;
+      return matcherror(body, bodylength, asked);
+    answer settled = answer::unknown;
+    if (asked == RTM_GETROUTE && header.nlmsg_type == RTM_NEWROUTE)
+      settled = matchroute(body, bodylength, query);
+    else if (asked == RTM_GETNEIGH && header.nlmsg_type == RTM_NEWNEIGH)
+      settled = matchneighbour(body, bodylength, query);
+    else if (asked == RTM_GETRULE && header.nlmsg_type == RTM_NEWRULE)
+      settled = matchrule(body, bodylength, query);
+    else if (asked == SOCK_DIAG_BY_FAMILY && header.nlmsg_type == SOCK_DIAG_BY_FAMILY)
+      settled = matchsocket(body, bodylength, query);
     // A get is answered by this one message; only a dump goes on.
     if (settled != answer::unknown || (header.nlmsg_flags & NLM_F_MULTI) == 0)
       return settled;
@@ -531,7 +738,26 @@ template <typename Visit>
   return answer::more;
 }
 
-// Appends an attribute to the request that header starts, after what the header counts.
+// A question to the kernel, built in place: its header, its fixed body and attributes.
+struct question {
+  alignas(nlmsghdr) char bytes[256];
+};
+
+// Starts a question of type with flags and a fixed body of size bytes, numbered anew.
+[[nodiscard]] nlmsghdr &startquestion(question &q, unsigned short type, unsigned short flags,
+                                      const void *body, size_t size) {
+  static unsigned sequence;
+  nlmsghdr header = {};
+  header.nlmsg_len = static_cast<unsigned>(NLMSG_LENGTH(size));
+  header.nlmsg_type = type;
+  header.nlmsg_flags = static_cast<unsigned short>(NLM_F_REQUEST | flags);
+  header.nlmsg_seq = ++sequence;
+  memcpy(q.bytes, &header, sizeof header);
+  memcpy(q.bytes + NLMSG_HDRLEN, body, size);
+  return *reinterpret_cast<nlmsghdr *>(q.bytes);
+}
+
+// Appends an attribute to a question, after what its header counts.
 void addattribute(nlmsghdr &header, unsigned short type, const void *payload, size_t size) {
   char *end = reinterpret_cast<char *>(&header) + header.nlmsg_len;
   const rtattr attribute = {static_cast<unsigned short>(RTA_LENGTH(size)), type};
@@ -540,59 +766,17 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   header.nlmsg_len += RTA_SPACE(size);
 }
 
-// Asks the kernel one question about the client: the route to it (RTM_GETROUTE), from the
-// server's address when it is known and by the interface a zone names when there is one,
-// as the reply takes it; its neighbour entry on the query's interface (RTM_GETNEIGH); or,
-// with NLM_F_DUMP, every IPv6 neighbour. Reads the answer until it settles the query or
-// ends, and never waits for it, for a web server must never hang on us, whatever the
-// kernel does: the kernel queues its answer to a request before sendto returns, and each
-// next datagram of a dump as one is read, so an answer not there at once is none.
-[[nodiscard]] answer ask(int sock, unsigned short type, unsigned short flags,
-                         neighbourquery &query) {
-  struct {
-    nlmsghdr header;
-    union {
-      rtmsg route;
-      ndmsg neighbour;
-    };
-    char attributes[2 * RTA_SPACE(16) + RTA_SPACE(sizeof query.zone)];
-  } request = {};
-  static_assert(sizeof(rtmsg) == sizeof(ndmsg), "both questions share one layout");
-  static unsigned sequence;
-  request.header.nlmsg_type = type;
-  request.header.nlmsg_flags = static_cast<unsigned short>(NLM_F_REQUEST | flags);
-  request.header.nlmsg_seq = ++sequence;
-  request.header.nlmsg_len = NLMSG_LENGTH(sizeof request.neighbour);
-  if (type == RTM_GETROUTE) {
-    request.route.rtm_family = query.family;
-    request.route.rtm_dst_len = static_cast<unsigned char>(8 * addresslength(query));
-    if (query.zone != 0)
-      addattribute(request.header, RTA_OIF, &query.zone, sizeof query.zone);
-    // The source picks one path of many as the reply's. Where the server names none, the
-    // unspecified address stands for no source, and the kernel names the route itself, so
-    // that many paths show as such (RTM_F_FIB_MATCH, which kernels before 4.13 pass over).
-    request.route.rtm_src_len = request.route.rtm_dst_len;
-    if (!query.hassource)
-      request.route.rtm_flags = RTM_F_FIB_MATCH;
-  } else {
-    request.neighbour.ndm_family = query.family;
-    request.neighbour.ndm_ifindex = static_cast<int>(query.interface);
-  }
-  // The client's address, and a route's source after it: RTA_DST of a route and NDA_DST
-  // of a neighbour are one number.
-  static_assert(static_cast<int>(RTA_DST) == static_cast<int>(NDA_DST) && RTA_SRC == RTA_DST + 1,
-                "one destination attribute for both questions, the source next");
-  const unsigned short last = type == RTM_GETROUTE ? RTA_SRC : RTA_DST;
-  for (unsigned short attribute = RTA_DST; attribute <= last && (flags & NLM_F_DUMP) == 0;
-       ++attribute)
-    addattribute(request.header, attribute, attribute == RTA_DST ? query.address : query.source,
-                 addresslength(query));
+// Puts a question to the kernel on sock and reads its answer into the query until it
+// settles the query or ends. Never waits, for a web server must never hang on us, whatever
+// the kernel does: the kernel queues its answer to a request before sendto returns, and
+// each next datagram of a dump as one is read, so an answer not there at once is none.
+[[nodiscard]] answer ask(int sock, const nlmsghdr &header, neighbourquery &query) {
   sockaddr_nl kernel = {};
   kernel.nl_family = AF_NETLINK;
-  if (sendto(sock, &request, request.header.nlmsg_len, 0,
-             reinterpret_cast<const sockaddr *>(&kernel),
-             sizeof kernel) != static_cast<ssize_t>(request.header.nlmsg_len))
+  if (sendto(sock, &header, header.nlmsg_len, 0, reinterpret_cast<const sockaddr *>(&kernel),
+             sizeof kernel) != static_cast<ssize_t>(header.nlmsg_len))
     return answer::failed;
+  const unsigned short asked = header.nlmsg_type;
   char datagram[netlinkbuffersize];
   answer progress = answer::more;
   while (progress == answer::more) {
@@ -601,47 +785,251 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     // MSG_TRUNC makes a datagram too large for the buffer show as such, not as a short one.
     const ssize_t got = recvfrom(sock, datagram, sizeof datagram, MSG_TRUNC | MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr *>(&sender), &senderlength);
+    // Only the kernel (port 0) answers: any process may send to a netlink socket.
     if (got <= 0 || got > static_cast<ssize_t>(sizeof datagram) || sender.nl_pid != 0)
       return answer::failed;
-    progress = scanmessages(datagram, static_cast<size_t>(got), request.header.nlmsg_seq, query);
+    progress = scanmessages(datagram, static_cast<size_t>(got), header.nlmsg_seq, asked, query);
   }
   return progress;
 }
 
+// Asks for every policy rule of the client's family, into the query's needs.
+[[nodiscard]] answer askrules(int sock, neighbourquery &query) {
+  fib_rule_hdr rule = {};
+  rule.family = query.family;
+  question q;
+  return ask(sock, startquestion(q, RTM_GETRULE, NLM_F_DUMP, &rule, sizeof rule), query);
+}
+
+// Asks for the route to the client as the reply asks for it, with every field of its flow
+// that the query knows: the source, the protocol and ports, the socket's owner and mark,
+// and the device its socket is bound to (the routing domain), or else the interface the
+// client's zone names. Of a route of many paths, the route itself (RTM_F_FIB_MATCH, which
+// kernels before 4.13 pass over and answer as the path) or the path the flow takes.
+[[nodiscard]] answer askroute(int sock, bool whole, neighbourquery &query) {
+  rtmsg route = {};
+  route.rtm_family = query.family;
+  route.rtm_dst_len = static_cast<unsigned char>(8 * addresslength(query));
+  route.rtm_flags = whole ? RTM_F_FIB_MATCH : 0;
+  if (query.knowsserver)
+    route.rtm_src_len = route.rtm_dst_len;
+  question q;
+  nlmsghdr &header = startquestion(q, RTM_GETROUTE, 0, &route, sizeof route);
+  addattribute(header, RTA_DST, query.client, addresslength(query));
+  if (query.knowsserver)
+    addattribute(header, RTA_SRC, query.server, addresslength(query));
+  const unsigned domain = query.connections == 1 && query.boundindex != 0 ? query.boundindex
+                                                                          : query.zoneindex;
+  if (domain != 0)
+    addattribute(header, RTA_OIF, &domain, sizeof domain);
+  // The protocol and ports: Linux 4.17 and later; the owner: 4.10. Older kernels pass
+  // over them, and have no rule that selects on them.
+  if (query.clientport != 0 && query.serverport != 0) {
+    const unsigned char protocol = IPPROTO_TCP;
+    const unsigned short serverport = htons(query.serverport), clientport = htons(query.clientport);
+    addattribute(header, RTA_IP_PROTO, &protocol, sizeof protocol);
+    addattribute(header, RTA_SPORT, &serverport, sizeof serverport);
+    addattribute(header, RTA_DPORT, &clientport, sizeof clientport);
+  }
+  if (query.connections == 1)
+    addattribute(header, RTA_UID, &query.owner, sizeof query.owner);
+  if (query.knowsmark)
+    addattribute(header, RTA_MARK, &query.mark, sizeof query.mark);
+  return ask(sock, header, query);
+}
+
+// Asks for the client's neighbour entry on the query's link, or, as a dump, for every
+// neighbour of the client's family.
+[[nodiscard]] answer askneighbour(int sock, bool dump, neighbourquery &query) {
+  ndmsg entry = {};
+  entry.ndm_family = query.family;
+  entry.ndm_ifindex = static_cast<int>(query.linkindex);
+  question q;
+  nlmsghdr &header =
+      startquestion(q, RTM_GETNEIGH, dump ? NLM_F_DUMP : 0, &entry, sizeof entry);
+  if (!dump)
+    addattribute(header, NDA_DST, query.client, addresslength(query));
+  return ask(sock, header, query);
+}
+
+// Writes one test of the kernel's socket filter at out: that the connection's address of
+// one side (INET_DIAG_BC_S_COND for the server's, D_COND for the client's) and its port,
+// where given, are these. left is the length of the filter from this test on, past which
+// a failed test jumps, which rejects the socket. Returns the test's length.
+[[nodiscard]] size_t writetest(char *out, unsigned char side, const neighbourquery &query,
+                               const unsigned char *address, unsigned short port, size_t left) {
+  inet_diag_hostcond condition = {};
+  const size_t size = sizeof(inet_diag_bc_op) + sizeof condition + addresslength(query);
+  const inet_diag_bc_op op = {side, static_cast<unsigned char>(size),
+                              static_cast<unsigned short>(left + 4)};
+  condition.family = query.family;
+  condition.prefix_len = static_cast<unsigned char>(8 * addresslength(query));
+  condition.port = port != 0 ? port : -1;
+  memcpy(out, &op, sizeof op);
+  memcpy(out + sizeof op, &condition, sizeof condition);
+  memcpy(out + sizeof op + sizeof condition, address, addresslength(query));
+  return size;
+}
+
+// Asks the kernel's socket diagnostics, in sockets of family, for the open TCP
+// connections between the client and this host that fit what the query knows of the flow:
+// the client's address and port, and the server's address and port where known. The
+// kernel filters them itself, so that a busy host's other connections cost nothing here.
+[[nodiscard]] answer askconnections(int sock, unsigned char family, neighbourquery &query) {
+  inet_diag_req_v2 request = {};
+  request.sdiag_family = family;
+  request.sdiag_protocol = IPPROTO_TCP;
+  request.idiag_states = openstates;
+  question q;
+  nlmsghdr &header =
+      startquestion(q, SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, &request, sizeof request);
+  const size_t testsize = sizeof(inet_diag_bc_op) + sizeof(inet_diag_hostcond) + addresslength(query);
+  const size_t length = query.knowsserver ? 2 * testsize : testsize;
+  char filter[2 * (sizeof(inet_diag_bc_op) + sizeof(inet_diag_hostcond) + 16)];
+  size_t written = writetest(filter, INET_DIAG_BC_D_COND, query, query.client, query.clientport, length);
+  if (query.knowsserver)
+    written += writetest(filter + written, INET_DIAG_BC_S_COND, query, query.server,
+                         query.serverport, testsize);
+  addattribute(header, INET_DIAG_REQ_BYTECODE, filter, written);
+  return ask(sock, header, query);
+}
+
+// Reads the server's end of the connection from standard input, where a server hands the
+// CGI program its socket itself: when its peer is the client (at the client's port, where
+// known), the socket names the server's address and port and its mark, which reading
+// needs no privilege there.
+void readstdinsocket(neighbourquery &query) {
+  sockaddr_in6 peer = {}, local = {};
+  socklen_t peerlength = sizeof peer, locallength = sizeof local;
+  if (getpeername(STDIN_FILENO, reinterpret_cast<sockaddr *>(&peer), &peerlength) != 0 ||
+      getsockname(STDIN_FILENO, reinterpret_cast<sockaddr *>(&local), &locallength) != 0 ||
+      peer.sin6_family != local.sin6_family)
+    return;
+  const bool ipv4 = peer.sin6_family == AF_INET;
+  const sockaddr_in &peer4 = reinterpret_cast<const sockaddr_in &>(peer);
+  const sockaddr_in &local4 = reinterpret_cast<const sockaddr_in &>(local);
+  __be32 peeraddress[4], localaddress[4];
+  memcpy(peeraddress, ipv4 ? static_cast<const void *>(&peer4.sin_addr) : &peer.sin6_addr, 16);
+  memcpy(localaddress, ipv4 ? static_cast<const void *>(&local4.sin_addr) : &local.sin6_addr, 16);
+  const unsigned char family = ipv4 ? AF_INET : AF_INET6;
+  const unsigned short peerport = ntohs(ipv4 ? peer4.sin_port : peer.sin6_port);
+  if (!isqueryaddress(family, peeraddress, query.client, query) ||
+      (query.clientport != 0 && peerport != query.clientport))
+    return;
+  unsigned char bytes[16];
+  memcpy(bytes, localaddress, sizeof bytes);
+  memcpy(query.server, family == query.family ? bytes : bytes + 12, addresslength(query));
+  query.knowsserver = true;
+  query.clientport = peerport;
+  query.serverport = ntohs(ipv4 ? local4.sin_port : local.sin6_port);
+  socklen_t marklength = sizeof query.mark;
+  query.knowsmark = getsockopt(STDIN_FILENO, SOL_SOCKET, SO_MARK, &query.mark, &marklength) == 0;
+}
+
+// Finds the server's connection with the client, whose socket the reply leaves by: from
+// standard input where the server hands it over, then through the kernel's socket
+// diagnostics, which need no privilege. An IPv4 client may be on an IPv6 socket, by its
+// mapped address. found when exactly one connection fits; the query then holds what the
+// kernel says of it.
+[[nodiscard]] answer findconnection(neighbourquery &query) {
+  readstdinsocket(query);
+  if (query.clientport == 0)
+    return answer::unknown;
+  const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (sock < 0)
+    return answer::failed;
+  query.connections = 0;
+  answer result = askconnections(sock, query.family, query);
+  if (query.family == AF_INET && (result == answer::found || result == answer::unknown) &&
+      query.connections == 0)
+    result = askconnections(sock, AF_INET6, query);
+  close(sock);
+  return result;
+}
+
+// What the rules select on that the query does not know: the source is known from the
+// connection, or from the server's IPv4 address, which the kernel refuses as a source
+// unless this host holds it; the flow, the owner and the domain only from the connection;
+// the mark from the connection or the server's socket.
+[[nodiscard]] unsigned unknownneeds(const neighbourquery &query) {
+  unsigned known = query.connections == 1 ? needsource | needflow | needowner | needdomain : 0;
+  if (query.knowsserver && (query.family == AF_INET || query.serverfromkernel))
+    known |= needsource;
+  if (query.knowsmark)
+    known |= needmark;
+  return query.needs & ~known;
+}
+
+// Whether the kernel hashes an IPv4 flow by its addresses alone when it picks one of many
+// paths (fib_multipath_hash_policy 0, the default), so that the source picks the path.
+[[nodiscard]] bool hashesaddressesonly() {
+  const int file = open(ipv4hashpolicypath, O_RDONLY | O_CLOEXEC);
+  if (file < 0)
+    return false;
+  char policy[4] = "";
+  const ssize_t got = read(file, policy, sizeof policy);
+  close(file);
+  return got == 2 && policy[0] == '0' && policy[1] == '\n';
+}
+
+// Learns the route the reply to the client takes, into the query's link: the rules say
+// what the route depends on, the connection tells what the variables leave out of it, and
+// of many paths the whole flow picks one. none when any of that cannot be learned.
+[[nodiscard]] answer findroute(int sock, neighbourquery &query) {
+  if (askrules(sock, query) != answer::found)
+    return answer::none;
+  if (unknownneeds(query) != 0 && findconnection(query) != answer::found)
+    return answer::none;
+  if (unknownneeds(query) != 0)
+    return answer::none;
+  const answer route = askroute(sock, true, query);
+  if (route != answer::found || !query.multipath)
+    return route;
+  // The path is the flow's: its source, and its protocol and ports unless the kernel hashes
+  // IPv4 addresses alone.
+  const bool addressesonly = query.family == AF_INET && hashesaddressesonly();
+  if (query.connections != 1 && !(addressesonly && query.knowsserver) &&
+      findconnection(query) != answer::found)
+    return answer::none;
+  query.multipath = false;
+  const answer path = askroute(sock, false, query);
+  return query.multipath ? answer::none : path;
+}
+
 // Finds the client's link-layer address in the kernel's neighbour table, into the query's
-// answer, asking on sock. First the kernel's own lookup: the route the reply to the client
-// takes, which names the interface, then the entry on it, which costs the same whatever
-// the table's size and sees the entry as it is now. Then, for IPv6, the dump of every
-// neighbour on that interface. Where the route cannot be learned, the tables could only
-// guess between entries under the client's address, one of them perhaps planted: none.
-// A link-local client without a zone is on whichever link lists it: the dump of every
-// link names it, once the route has said that it is not this host.
+// answer, asking on sock. First the route the reply to the client takes, which names the
+// interface, then the entry on it, which costs the same whatever the table's size and sees
+// the entry as it is now. Then, for IPv6, the dump of every neighbour on that interface.
+// Where the route cannot be learned, the tables could only guess between entries under
+// the client's address, one of them perhaps planted: none. A link-local client without a
+// zone is on whichever link lists it: the dump of every link names it, once the route has
+// said that it is not this host.
 [[nodiscard]] answer findneighbour(int sock, neighbourquery &query) {
-  answer result = ask(sock, RTM_GETROUTE, 0, query);
+  answer result = findroute(sock, query);
   if (query.everylink) {
     // The route names some link, no more the client's than any other.
-    query.interface = 0;
+    query.linkindex = 0;
     if (result == answer::none || result == answer::failed)
       return answer::none;
-    return ask(sock, RTM_GETNEIGH, NLM_F_DUMP, query);
+    return askneighbour(sock, true, query);
   }
   // A zone alone names the link of a link-local address.
-  if (result == answer::unknown && query.zone != 0 && islinklocal(query)) {
-    query.interface = query.zone;
+  if (result == answer::unknown && query.zoneindex != 0 && islinklocal(query.family, query.client)) {
+    query.linkindex = query.zoneindex;
     result = answer::found;
   }
   if (result != answer::found)
     return answer::none;
-  result = ask(sock, RTM_GETNEIGH, 0, query);
+  result = askneighbour(sock, false, query);
   if ((result == answer::unknown || result == answer::failed) && query.family == AF_INET6)
-    result = ask(sock, RTM_GETNEIGH, NLM_F_DUMP, query);
+    result = askneighbour(sock, true, query);
   return result;
 }
 
 // Reads a field of hexadecimal digits, as /proc/net/route writes its numbers, into value,
 // whose top digits a longer field pushes out; false for any other field. scanf's reader
 // would bring a whole scanf into a static build.
-[[nodiscard]] bool readhex(std::string_view field, unsigned &value) {
+[[nodiscard]] bool parsehex(std::string_view field, unsigned &value) {
   value = 0;
   for (const char digit : field) {
     if (hexvalue(digit) > 15)
@@ -651,17 +1039,17 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   return !field.empty();
 }
 
-// Reads the route to an IPv4 client from an open copy of the kernel's main routing table
-// as /proc shows it: the longest prefix that holds the client, and of equals the first
+// Finds the route to an IPv4 client in an open copy of the kernel's main routing table as
+// /proc shows it: the longest prefix that holds the client, and of equals the first
 // listed, which the kernel lists by metric. found, with device set to the route's
-// interface, when it leaves straight to the client; none when a gateway stands between,
-// when no route holds the client, or when its interface's name is too long to be one. The
-// table's numbers are in the kernel's byte order, and so is the client's address read as
-// a number.
-[[nodiscard]] answer findroute(FILE *table, const neighbourquery &query,
-                               char (&device)[IF_NAMESIZE]) {
+// interface's name, when it leaves straight to the client; none when a gateway stands
+// between, or when the route reaches no one or its interface's name is too long to be
+// one; unknown when no route holds the client. The table's numbers are in the kernel's
+// byte order, and so is the client's address read as a number.
+[[nodiscard]] answer findtableroute(FILE *table, const neighbourquery &query,
+                                    char (&device)[IF_NAMESIZE]) {
   unsigned client;
-  memcpy(&client, query.address, sizeof client);
+  memcpy(&client, query.client, sizeof client);
   bool routed = false, gateway = false;
   unsigned bestmask = 0;
   char line[linesize];
@@ -673,11 +1061,11 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     const char *cursor = line;
     const std::string_view interface = nextfield(cursor);
     unsigned numbers[7];
-    bool read = true;
+    bool parsed = true;
     for (unsigned &number : numbers)
-      read = read && readhex(nextfield(cursor), number);
+      parsed = parsed && parsehex(nextfield(cursor), number);
     const unsigned destination = numbers[0], flags = numbers[2], mask = numbers[6];
-    if (!read || (client & mask) != destination)
+    if (!parsed || (client & mask) != destination)
       continue;
     // A prefix is longer when its mask holds the other's: masks are contiguous.
     if (routed && (mask == bestmask || (mask & bestmask) != bestmask))
@@ -690,39 +1078,20 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     if (!copytext(interface, device, sizeof device))
       device[0] = '\0';
   }
-  return routed && !gateway && device[0] != '\0' ? answer::found : answer::none;
+  if (!routed)
+    return answer::unknown;
+  return !gateway && device[0] != '\0' ? answer::found : answer::none;
 }
 
 // Reads the route to an IPv4 client from /proc, for where rtnetlink is denied, as
-// findroute does; none when the table cannot be read, for then the route is unknown.
-[[nodiscard]] answer readroute(const neighbourquery &query, char (&device)[IF_NAMESIZE]) {
+// findtableroute does; failed when the table cannot be read.
+[[nodiscard]] answer readtableroute(const neighbourquery &query, char (&device)[IF_NAMESIZE]) {
   FILE *table = fopen(routetablepath, "r");
   if (table == nullptr)
-    return answer::none;
-  const answer route = findroute(table, query, device);
+    return answer::failed;
+  const answer route = findtableroute(table, query, device);
   fclose(table);
   return route;
-}
-
-// Reads the addresses that a CGI variable's text names into the query, as classify
-// tells them; noaddress for no text, or text too long to be an address: no server writes
-// one so, and a long text would only cost a scan of the whole table.
-[[nodiscard]] clientkind readaddress(const char *variable, neighbourquery &query) {
-  std::string_view text;
-  if (variable == nullptr || strlen(variable) > maxclient || !trimclient(variable, text))
-    return clientkind::noaddress;
-  return classify(text, query);
-}
-
-// Takes the server's own address, which most servers name in SERVER_ADDR, as the query's
-// source: the address the client reached, which the reply leaves from. Text that names no
-// address of the client's family names no source: the route is then the one to the client
-// from any address.
-void takesource(clientkind kind, const neighbourquery &server, neighbourquery &query) {
-  if (kind == clientkind::noaddress || server.family != query.family)
-    return;
-  memcpy(query.source, server.address, sizeof query.source);
-  query.hassource = true;
 }
 
 // Replies the link-layer address of a client named by its address; an IPv4 client the
@@ -740,18 +1109,19 @@ void neighbourlookup(neighbourquery &query) {
     }
     // Only a route's interface is left unanswered: none names no interface.
     if (result == answer::none || query.family != AF_INET ||
-        if_indextoname(query.interface, device) == nullptr) {
+        if_indextoname(query.linkindex, device) == nullptr) {
       reply(zeroaddress);
       return;
     }
-  } else if (query.family != AF_INET || readroute(query, device) != answer::found) {
+  } else if (query.family != AF_INET || readtableroute(query, device) != answer::found) {
     // A hardened server may deny netlink (seccomp, RestrictAddressFamilies): the route
-    // then comes from /proc. IPv6 has no neighbour table there.
+    // then comes from /proc, the main table's, for no rule can be read. IPv6 has no
+    // neighbour table there.
     reply(zeroaddress);
     return;
   }
   char dotted[INET_ADDRSTRLEN];
-  formatdotted(query.address, dotted);
+  formatdotted(query.client, dotted);
   arplookup(dotted, device);
 }
 
@@ -760,17 +1130,11 @@ void neighbourlookup(neighbourquery &query) {
 // does, so the wrapper's header is never written twice. With no name at all, there is no
 // server to speak to.
 [[nodiscard]] bool iscginame(const char *name) {
-  constexpr char suffix[] = ".cgi";
+  constexpr std::string_view suffix = ".cgi";
   if (name == nullptr)
     return false;
   const size_t length = strlen(name);
-  if (length < sizeof(uint32_t))
-    return false;
-  // Four bytes compared as one number: calls and loops take more code.
-  uint32_t last, want;
-  memcpy(&last, name + length - sizeof last, sizeof last);
-  memcpy(&want, suffix, sizeof want);
-  return last == want;
+  return length >= suffix.size() && sametext({name + length - suffix.size(), suffix.size()}, suffix);
 }
 
 } // namespace
@@ -783,22 +1147,16 @@ int main(int, char **argv) {
   if (iscginame(argv[0]))
     headerlength = cgiheader.size();
   const char *client = getenv("REMOTE_ADDR");
-  // The client's address, then, when it is one, the server's: one call reads both, which
-  // takes less code on MIPS than two.
-  const char *const variables[] = {client, getenv("SERVER_ADDR")};
-  neighbourquery queries[2] = {};
-  clientkind kinds[2] = {clientkind::noaddress, clientkind::noaddress};
-  bool isaddress = true;
-  for (size_t i = 0; i < 2 && isaddress; ++i) {
-    kinds[i] = readaddress(variables[i], queries[i]);
-    isaddress = kinds[0] == clientkind::ipv4 || kinds[0] == clientkind::ipv6;
+  neighbourquery query = {};
+  const clientkind kind = readaddress(client, query);
+  if (kind != clientkind::ipv4 && kind != clientkind::ipv6) {
+    reply(zeroaddress);
+    return client == nullptr ? noclientstatus : 0;
   }
-  if (isaddress) {
-    takesource(kinds[1], queries[1], queries[0]);
-    neighbourlookup(queries[0]);
-    return 0;
-  }
-  reply(zeroaddress);
-  return client == nullptr ? noclientstatus : 0;
+  takeserver(getenv("SERVER_ADDR"), query);
+  query.clientport = readport(getenv("REMOTE_PORT"));
+  query.serverport = readport(getenv("SERVER_PORT"));
+  neighbourlookup(query);
+  return 0;
 }
 #endif
