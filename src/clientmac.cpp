@@ -98,6 +98,16 @@ enum need : unsigned {
   needunknown = 32 // what this program never learns (tos, and selectors newer than it)
 };
 
+// What the kernel's socket diagnostics say of an open connection of the server's.
+struct connection {
+  unsigned char server[16]; // its local address: the reply's source
+  unsigned short serverport;
+  unsigned boundindex; // the device its socket is bound to, its routing domain; 0 for none
+  unsigned owner;      // the uid of its socket
+  unsigned mark;       // its mark, for a caller with CAP_NET_ADMIN
+  bool knowsmark;      // whether mark holds it
+};
+
 // One lookup: what is known of the reply to the client, the flow its route is chosen by,
 // and what the kernel has answered of it. Addresses are in network byte order, 4 or 16
 // bytes by family; ports in host order, 0 where unknown; interfaces are indexes.
@@ -109,10 +119,9 @@ struct neighbourquery {
   bool serverfromkernel;      // whether the kernel named it (the connection), not a variable
   unsigned short clientport;  // the reply's destination port
   unsigned short serverport;  // the reply's source port
-  unsigned connections;       // how many open connections match the flow, once asked
-  unsigned boundindex;        // the device the connection's socket is bound to; 0 for none
-  unsigned owner;             // the uid of the connection's socket
-  unsigned mark;              // the connection's mark, once known
+  unsigned connections;       // how many open connections fit the flow, once asked
+  connection found;           // the last of them: the server's connection when only one fits
+  unsigned mark;              // the reply's mark, once known
   bool knowsmark;             // whether mark holds it
   unsigned needs;             // what the rules select on (need), once asked
   unsigned zoneindex;         // the interface the client's zone names; 0 for none
@@ -394,7 +403,7 @@ void arplookup(std::string_view dotted, std::string_view device) {
   // A dotted quad is no IPv6 address: it is the one IPv4 address in its own text.
   if (!copytext(bare, address, sizeof address) || inet_pton(AF_INET6, address, &parsed) != 1)
     return bracketed && bare.find(':') != std::string_view::npos ? clientkind::noaddress
-                                                                  : findaddress(whole, query);
+                                                                 : findaddress(whole, query);
   if (IN6_IS_ADDR_V4MAPPED(&parsed)) {
     query.family = AF_INET;
     memcpy(query.client, parsed.s6_addr + 12, 4);
@@ -522,20 +531,19 @@ template <typename Visit>
   unsigned needs = rule.src_len != 0 ? static_cast<unsigned>(needsource) : 0u;
   if (rule.tos != 0)
     needs |= needunknown;
-  const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof rule),
-                                   [&](unsigned type, const char *, size_t) {
-                                     if (type == FRA_FWMARK || type == FRA_FWMASK)
-                                       needs |= needmark;
-                                     else if (type == FRA_UID_RANGE)
-                                       needs |= needowner;
-                                     else if (type == FRA_IP_PROTO || type == FRA_SPORT_RANGE ||
-                                              type == FRA_DPORT_RANGE)
-                                       needs |= needflow;
-                                     else if (type == FRA_L3MDEV || type == FRA_OIFNAME)
-                                       needs |= needdomain;
-                                     else if (type > FRA_DPORT_RANGE)
-                                       needs |= needunknown;
-                                   });
+  const bool whole = eachattribute(
+      body, length, NLMSG_ALIGN(sizeof rule), [&](unsigned type, const char *, size_t) {
+        if (type == FRA_FWMARK || type == FRA_FWMASK)
+          needs |= needmark;
+        else if (type == FRA_UID_RANGE)
+          needs |= needowner;
+        else if (type == FRA_IP_PROTO || type == FRA_SPORT_RANGE || type == FRA_DPORT_RANGE)
+          needs |= needflow;
+        else if (type == FRA_L3MDEV || type == FRA_OIFNAME)
+          needs |= needdomain;
+        else if (type > FRA_DPORT_RANGE)
+          needs |= needunknown;
+      });
   query.needs |= whole ? needs : needunknown;
   return answer::unknown;
 }
@@ -572,18 +580,19 @@ template <typename Visit>
       (query.knowsserver && !isqueryaddress(family, id.idiag_src, query.server, query)))
     return answer::unknown;
   ++query.connections;
+  struct connection &found = query.found;
+  found = {};
   unsigned char local[16];
   memcpy(local, id.idiag_src, sizeof local);
-  memcpy(query.server, family == query.family ? local : local + 12, addresslength(query));
-  query.knowsserver = query.serverfromkernel = true;
-  query.serverport = ntohs(id.idiag_sport);
-  query.boundindex = id.idiag_if;
-  query.owner = connection.idiag_uid;
+  memcpy(found.server, family == query.family ? local : local + 12, addresslength(query));
+  found.serverport = ntohs(id.idiag_sport);
+  found.boundindex = id.idiag_if;
+  found.owner = connection.idiag_uid;
   const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof connection),
                                    [&](unsigned type, const char *payload, size_t size) {
-                                     if (type == INET_DIAG_MARK && size == sizeof query.mark) {
-                                       memcpy(&query.mark, payload, sizeof query.mark);
-                                       query.knowsmark = true;
+                                     if (type == INET_DIAG_MARK && size == sizeof found.mark) {
+                                       memcpy(&found.mark, payload, sizeof found.mark);
+                                       found.knowsmark = true;
                                      }
                                    });
   // A connection half read is two readings of one: none to go by.
@@ -818,8 +827,9 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   addattribute(header, RTA_DST, query.client, addresslength(query));
   if (query.knowsserver)
     addattribute(header, RTA_SRC, query.server, addresslength(query));
-  const unsigned domain = query.connections == 1 && query.boundindex != 0 ? query.boundindex
-                                                                          : query.zoneindex;
+  const unsigned domain = query.connections == 1 && query.found.boundindex != 0
+                              ? query.found.boundindex
+                              : query.zoneindex;
   if (domain != 0)
     addattribute(header, RTA_OIF, &domain, sizeof domain);
   // The protocol and ports: Linux 4.17 and later; the owner: 4.10. Older kernels pass
@@ -832,7 +842,7 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     addattribute(header, RTA_DPORT, &clientport, sizeof clientport);
   }
   if (query.connections == 1)
-    addattribute(header, RTA_UID, &query.owner, sizeof query.owner);
+    addattribute(header, RTA_UID, &query.found.owner, sizeof query.found.owner);
   if (query.knowsmark)
     addattribute(header, RTA_MARK, &query.mark, sizeof query.mark);
   return ask(sock, header, query);
@@ -845,8 +855,7 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   entry.ndm_family = query.family;
   entry.ndm_ifindex = static_cast<int>(query.linkindex);
   question q;
-  nlmsghdr &header =
-      startquestion(q, RTM_GETNEIGH, dump ? NLM_F_DUMP : 0, &entry, sizeof entry);
+  nlmsghdr &header = startquestion(q, RTM_GETNEIGH, dump ? NLM_F_DUMP : 0, &entry, sizeof entry);
   if (!dump)
     addattribute(header, NDA_DST, query.client, addresslength(query));
   return ask(sock, header, query);
@@ -881,12 +890,13 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   request.sdiag_protocol = IPPROTO_TCP;
   request.idiag_states = openstates;
   question q;
-  nlmsghdr &header =
-      startquestion(q, SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, &request, sizeof request);
-  const size_t testsize = sizeof(inet_diag_bc_op) + sizeof(inet_diag_hostcond) + addresslength(query);
+  nlmsghdr &header = startquestion(q, SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, &request, sizeof request);
+  const size_t testsize =
+      sizeof(inet_diag_bc_op) + sizeof(inet_diag_hostcond) + addresslength(query);
   const size_t length = query.knowsserver ? 2 * testsize : testsize;
   char filter[2 * (sizeof(inet_diag_bc_op) + sizeof(inet_diag_hostcond) + 16)];
-  size_t written = writetest(filter, INET_DIAG_BC_D_COND, query, query.client, query.clientport, length);
+  size_t written =
+      writetest(filter, INET_DIAG_BC_D_COND, query, query.client, query.clientport, length);
   if (query.knowsserver)
     written += writetest(filter + written, INET_DIAG_BC_S_COND, query, query.server,
                          query.serverport, testsize);
@@ -944,6 +954,16 @@ void readstdinsocket(neighbourquery &query) {
       query.connections == 0)
     result = askconnections(sock, AF_INET6, query);
   close(sock);
+  if (result != answer::found)
+    return result;
+  // The kernel's word on the connection stands over the variables'.
+  memcpy(query.server, query.found.server, sizeof query.server);
+  query.knowsserver = query.serverfromkernel = true;
+  query.serverport = query.found.serverport;
+  if (query.found.knowsmark) {
+    query.mark = query.found.mark;
+    query.knowsmark = true;
+  }
   return result;
 }
 
@@ -1014,7 +1034,8 @@ void readstdinsocket(neighbourquery &query) {
     return askneighbour(sock, true, query);
   }
   // A zone alone names the link of a link-local address.
-  if (result == answer::unknown && query.zoneindex != 0 && islinklocal(query.family, query.client)) {
+  if (result == answer::unknown && query.zoneindex != 0 &&
+      islinklocal(query.family, query.client)) {
     query.linkindex = query.zoneindex;
     result = answer::found;
   }
@@ -1134,7 +1155,8 @@ void neighbourlookup(neighbourquery &query) {
   if (name == nullptr)
     return false;
   const size_t length = strlen(name);
-  return length >= suffix.size() && sametext({name + length - suffix.size(), suffix.size()}, suffix);
+  return length >= suffix.size() &&
+         sametext({name + length - suffix.size(), suffix.size()}, suffix);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <iterator>
 
 namespace {
 
@@ -157,10 +158,10 @@ void classifytest(const onecase &c, const char *, text &got) {
   char written[INET6_ADDRSTRLEN] = "", zone[16] = "";
   unsigned char wanted[16];
   if (sscanf(c.want, "%*s %45s", written) != 1 || inet_pton(family, written, wanted) != 1 ||
-      memcmp(wanted, query.address, addresslength(query)) != 0)
-    inet_ntop(family, query.address, written, sizeof written);
-  if (query.zone != 0)
-    snprintf(zone, sizeof zone, " on %u", query.zone);
+      memcmp(wanted, query.client, addresslength(query)) != 0)
+    inet_ntop(family, query.client, written, sizeof written);
+  if (query.zoneindex != 0)
+    snprintf(zone, sizeof zone, " on %u", query.zoneindex);
   snprintf(got, sizeof got, "%s%s%s%s%s", kindnames[static_cast<int>(kind)], address ? " " : "",
            address ? written : "", address ? zone : "",
            address && query.everylink ? " every link" : "");
@@ -191,6 +192,16 @@ const onecase ipv6cases[] = {
   {"link-local, top of fe80::/10", "febf::22", "ipv6 febf::22 every link"},
   {"site-local is no link-local", "fec0::22", "ipv6 fec0::22"},
   {"global with a zone", "2001:db8::22%lo", "ipv6 2001:db8::22 on 1"},
+  {"bracketed, with a port", "[2001:db8::22]:80", "ipv6 2001:db8::22"},
+  {"bracketed, a zone and a port", "[fe80::22%lo]:80", "ipv6 fe80::22 on 1"},
+  // An IPv6 address whose last 32 bits are written dotted names the IPv6 client, never the
+  // IPv4 one its dotted quad spells.
+  {"dotted tail", "2001:db8::198.51.100.22", "ipv6 2001:db8::198.51.100.22"},
+  {"dotted tail, bracketed, with a port", "[2001:db8::198.51.100.22]:80",
+   "ipv6 2001:db8::198.51.100.22"},
+  {"dotted tail and a port, unbracketed", "2001:db8::198.51.100.22:80", "noaddress"},
+  {"bracketed, then a word", "[2001:db8::22]x", "noaddress"},
+  {"bracketed, no address", "[2001:db8::22::1]:80", "noaddress"},
 };
 
 // A zone names its interface by name, or else by number; a zone that names no interface
@@ -373,9 +384,9 @@ void routetest(const twocase &c, const char *, text &got) {
   }
   neighbourquery query = {};
   query.family = AF_INET;
-  inet_pton(AF_INET, c.client, query.address);
+  inet_pton(AF_INET, c.client, query.client);
   if (FILE *file = opentable(table, got)) {
-    const answer result = findroute(file, query, device);
+    const answer result = findtableroute(file, query, device);
     snprintf(got, sizeof got, "%s",
              result == answer::found ? device : answernames[static_cast<int>(result)]);
     fclose(file);
@@ -383,8 +394,9 @@ void routetest(const twocase &c, const char *, text &got) {
 }
 
 // The route's interface is the longest prefix's that holds the client, of equals the
-// first listed (the kernel lists them by metric); a gateway stands between for certain; no
-// route, the title line alone, or a name too long for an interface's, is no route.
+// first listed (the kernel lists them by metric); a gateway stands between for certain, and
+// so does a name too long for an interface's; no route, or the title line alone, says
+// nothing of the client.
 // clang-format off
 const twocase routetablecases[] = {
   {"on the link", "198.51.100.20", "lan0 198.51.100.0/24 1", "lan0"},
@@ -403,9 +415,9 @@ const twocase routetablecases[] = {
    "lan0 203.0.113.0/24 1, lan0 203.0.113.128/25 3 198.51.100.254", "none"},
   {"the link before a gateway's shorter prefix", "203.0.113.200",
    "lan0 203.0.113.0/24 3 198.51.100.254, wan0 203.0.113.200/32 5", "wan0"},
-  {"no route holds the client", "192.0.2.1", "lan0 198.51.100.0/24 1", "none"},
+  {"no route holds the client", "192.0.2.1", "lan0 198.51.100.0/24 1", "unknown"},
   {"unreachable: no interface", "192.0.2.1", "* 192.0.2.0/24 201", "*"},
-  {"the title line alone", "198.51.100.20", "", "none"},
+  {"the title line alone", "198.51.100.20", "", "unknown"},
   {"a name of 15 characters", "198.51.100.20", "lan0-0123456789 198.51.100.0/24 1", "lan0-0123456789"},
   {"a name too long for one", "198.51.100.20", "lan0-0123456789a 198.51.100.0/24 1", "none"},
 };
@@ -453,6 +465,79 @@ void attribute(datagram &d, unsigned short type, const void *payload, size_t siz
   put(d, payload, size);
 }
 
+// Appends a policy rule to a datagram, from its words: "inet6" for its family (else
+// inet), then what it selects on: from (a source prefix), tos, and the attributes fwmark,
+// fwmask, uidrange, ipproto, sport, dport, l3mdev, oif, iif, table, priority, protocol,
+// tunid and "newer" (a selector newer than the program).
+void ruleitem(datagram &d, const char *words, unsigned sequence) {
+  // clang-format off
+  const named attributes[] = {{"fwmark", FRA_FWMARK}, {"fwmask", FRA_FWMASK},
+    {"uidrange", FRA_UID_RANGE}, {"ipproto", FRA_IP_PROTO}, {"sport", FRA_SPORT_RANGE},
+    {"dport", FRA_DPORT_RANGE}, {"l3mdev", FRA_L3MDEV}, {"oif", FRA_OIFNAME},
+    {"iif", FRA_IIFNAME}, {"table", FRA_TABLE}, {"priority", FRA_PRIORITY},
+    {"protocol", FRA_PROTOCOL}, {"tunid", FRA_TUN_ID}, {"newer", FRA_DPORT_RANGE + 1}};
+  // clang-format on
+  fib_rule_hdr rule = {};
+  rule.family = AF_INET;
+  char word[16];
+  int used = 0;
+  for (const char *at = words; sscanf(at, "%15s%n", word, &used) == 1; at += used)
+    if (strcmp(word, "inet6") == 0)
+      rule.family = AF_INET6;
+    else if (strcmp(word, "from") == 0)
+      rule.src_len = 24;
+    else if (strcmp(word, "tos") == 0)
+      rule.tos = 4;
+  begin(d, RTM_NEWRULE, NLM_F_MULTI, sequence, &rule, sizeof rule);
+  for (const char *at = words; sscanf(at, "%15s%n", word, &used) == 1; at += used) {
+    const unsigned char payload[8] = {1};
+    if (const int *type = find(attributes, word))
+      attribute(d, static_cast<unsigned short>(*type), payload, sizeof payload);
+    else if (strcmp(word, "inet6") != 0 && strcmp(word, "from") != 0 && strcmp(word, "tos") != 0)
+      bad(word);
+  }
+}
+
+// Appends an open TCP connection to a datagram, as socket diagnostics list one, from its
+// words: CLIENT/PORT SERVER/PORT (the remote end, then the local one; an IPv4 pair on an
+// IPv6 socket is written in its mapped form), then "if N", "uid N", "mark N", and
+// "listening" or "timewait" for a socket in another state than established.
+void socketitem(datagram &d, const char *words, unsigned sequence) {
+  char remote[48] = "", local[48] = "", word[16];
+  unsigned remoteport = 0, localport = 0, value = 0, mark = 0;
+  int used = 0;
+  if (sscanf(words, " %47[^/]/%u %47[^/]/%u%n", remote, &remoteport, local, &localport, &used) != 4)
+    return bad(words);
+  inet_diag_msg connection = {};
+  connection.idiag_family = strchr(remote, ':') == nullptr ? AF_INET : AF_INET6;
+  connection.idiag_state = 1; // TCP_ESTABLISHED
+  if (inet_pton(connection.idiag_family, remote, connection.id.idiag_dst) != 1 ||
+      inet_pton(connection.idiag_family, local, connection.id.idiag_src) != 1)
+    return bad(remote);
+  connection.id.idiag_dport = htons(static_cast<unsigned short>(remoteport));
+  connection.id.idiag_sport = htons(static_cast<unsigned short>(localport));
+  bool marked = false;
+  for (const char *at = words + used; sscanf(at, "%15s%n", word, &used) == 1; at += used) {
+    int more = 0;
+    if (strcmp(word, "listening") == 0)
+      connection.idiag_state = 10;
+    else if (strcmp(word, "timewait") == 0)
+      connection.idiag_state = 6;
+    else if (sscanf(at + used, "%u%n", &value, &more) == 1 && strcmp(word, "if") == 0)
+      connection.id.idiag_if = value;
+    else if (more > 0 && strcmp(word, "uid") == 0)
+      connection.idiag_uid = value;
+    else if (more > 0 && strcmp(word, "mark") == 0)
+      mark = value, marked = true;
+    else
+      return bad(word);
+    used += more;
+  }
+  begin(d, SOCK_DIAG_BY_FAMILY, NLM_F_MULTI, sequence, &connection, sizeof connection);
+  if (marked)
+    attribute(d, INET_DIAG_MARK, &mark, sizeof mark);
+}
+
 // Builds one item of a datagram's script, for the question numbered number, or, after
 // "earlier: " or "later: ", the one before or after it:
 //   route|local|unreachable|blackhole N [gateway|via|multipath]
@@ -461,7 +546,9 @@ void attribute(datagram &d, unsigned short type, const void *payload, size_t siz
 //   neigh|dump ADDRESS|- N [STATE] [MAC[/SIZE]]         an entry, or a dump's, on N, with a
 //                                                       link-layer address of SIZE (6) bytes
 //                                                       that ends in the hex byte MAC
-//   error CODE [route]   done                           an error to a neighbour (or route) get
+//   error CODE [route|rules]   done                     an error to a neighbour get (or to a
+//                                                       route get, or a rule dump)
+//   rule WORDS   socket WORDS                           a policy rule, an open connection
 // or damages the message built last:
 //   msglen [+]N   attrlen N   body N   attrcut N   type newlink
 // its length (or more than it is, with +), its last attribute's, its body cut to N bytes,
@@ -476,6 +563,12 @@ void item(datagram &d, const char *script, unsigned number) {
   const unsigned sequence = early > 0 ? number - 1 : late > 0 ? number + 1 : number;
   char verb[16] = "", a[48] = "", b[16] = "", c[16] = "", e[16] = "";
   sscanf(script + early + late, "%15s %47s %15s %15s %15s", verb, a, b, c, e);
+  int words = 0;
+  sscanf(script + early + late, " %*s%n", &words);
+  if (strcmp(verb, "rule") == 0)
+    return ruleitem(d, script + early + late + words, sequence);
+  if (strcmp(verb, "socket") == 0)
+    return socketitem(d, script + early + late + words, sequence);
   const int n = atoi(a), *type = find(routetypes, verb), *state = find(states, c);
   const int *code = find(codes, a);
   const char *mac = state != nullptr ? e : c;
@@ -511,8 +604,11 @@ void item(datagram &d, const char *script, unsigned number) {
     link[size > 0 ? size - 1 : 0] = static_cast<unsigned char>(byte);
     if (size >= 0)
       attribute(d, NDA_LLADDR, link, static_cast<size_t>(size));
-  } else if (strcmp(verb, "error") == 0 && code != nullptr && (*b == '\0' || !strcmp(b, "route"))) {
-    const unsigned short request = *b != '\0' ? RTM_GETROUTE : RTM_GETNEIGH;
+  } else if (strcmp(verb, "error") == 0 && code != nullptr &&
+             (*b == '\0' || !strcmp(b, "route") || !strcmp(b, "rules"))) {
+    const unsigned short request = *b == '\0'                 ? RTM_GETNEIGH
+                                   : *b == 'r' && b[1] == 'o' ? RTM_GETROUTE
+                                                              : RTM_GETRULE;
     const nlmsgerr error = {*code, {0, request, 0, sequence, 0}};
     begin(d, NLMSG_ERROR, 0, sequence, &error, sizeof error);
   } else if (strcmp(verb, "done") == 0) {
@@ -556,38 +652,61 @@ bool build(const char *script, size_t index, unsigned number, datagram &d) {
   return true;
 }
 
-// What the scan makes of the case's datagrams, for the client that context names, with
-// the zone ("zone N") or the route's interface ("on N") it names after it, each next
-// datagram scanned while the scan asks for more; then the query's interface, when it has
-// one, and link-layer address.
+// What the scan makes of the case's datagrams, read as the answer to the question that
+// context names (route, neigh, rules or sockets) about the client it names first, with the
+// zone ("zone N"), the route's interface ("on N") or the client's port ("port N") it names
+// after it, each next datagram scanned while the scan asks for more; then what the query
+// holds: its interface, link-layer address, what the rules select on, and the connection.
 void scantest(const onecase &c, const char *context, text &got) {
+  const named questions[] = {{"route", RTM_GETROUTE},
+                             {"neigh", RTM_GETNEIGH},
+                             {"rules", RTM_GETRULE},
+                             {"sockets", SOCK_DIAG_BY_FAMILY}};
+  const char *const needwords[] = {"source", "flow", "owner", "mark", "domain", "unknown"};
   neighbourquery query = {};
-  char client[INET6_ADDRSTRLEN] = "", word[8] = "", on[16] = "";
+  char client[INET6_ADDRSTRLEN] = "", question[8] = "", word[8] = "", on[16] = "", held[160] = "";
   unsigned number = 0;
-  sscanf(context, "%45s %7s %u", client, word, &number);
+  sscanf(context, "%45s %7s %7s %u", client, question, word, &number);
   // As the program reads the client: link-local, and no zone, is on every link.
   static_cast<void>(classify(client, query));
-  (strcmp(word, "zone") == 0 ? query.zone : query.interface) = number;
+  if (strcmp(word, "zone") == 0)
+    query.zoneindex = number;
+  else if (strcmp(word, "port") == 0)
+    query.clientport = static_cast<unsigned short>(number);
+  else
+    query.linkindex = number;
   static datagram d;
   answer scan = answer::more;
+  const unsigned short type = static_cast<unsigned short>(*find(questions, question));
   for (size_t next = 0; scan == answer::more && (build(c.input, next, asked, d) || next == 0);
        ++next)
-    scan = scanmessages(d.bytes, d.length, asked, query);
-  if (query.interface != 0)
-    snprintf(on, sizeof on, " on %u", query.interface);
-  snprintf(got, sizeof got, "%s%s%s%s", answernames[static_cast<int>(scan)], on,
-           query.hwaddress[0] != '\0' ? " " : "", query.hwaddress);
+    scan = scanmessages(d.bytes, d.length, asked, type, query);
+  if (query.linkindex != 0 && strcmp(word, "port") != 0)
+    snprintf(on, sizeof on, " on %u", query.linkindex);
+  for (size_t bit = 0; bit < std::size(needwords); ++bit)
+    if ((query.needs & 1u << bit) != 0)
+      snprintf(held + strlen(held), sizeof held - strlen(held), " %s", needwords[bit]);
+  if (query.connections != 0) {
+    char server[INET6_ADDRSTRLEN];
+    const connection &found = query.found;
+    inet_ntop(query.family, found.server, server, sizeof server);
+    snprintf(held + strlen(held), sizeof held - strlen(held), " %u from %s/%u if %u uid %u%s",
+             query.connections, server, found.serverport, found.boundindex, found.owner,
+             found.knowsmark ? " marked" : "");
+  }
+  snprintf(got, sizeof got, "%s%s%s%s%s%s", answernames[static_cast<int>(scan)], on,
+           query.hwaddress[0] != '\0' ? " " : "", query.hwaddress,
+           query.multipath ? " multipath" : "", held);
 }
 
 // clang-format off
-// The route: a unicast one names the interface; a gateway stands between, for certain, and
-// of many paths, none is the reply's for certain; anything else, or a damaged answer, says
-// nothing.
+// The route: a unicast one names the interface; a gateway stands between, for certain; of
+// many paths, the flow picks one; anything else, or a damaged answer, says nothing.
 const onecase routecases[] = {
   {"direct route", "route 3", "found on 3"},
   {"route through a gateway", "route 3 gateway", "none"},
   {"route by RTA_VIA", "route 3 via", "none"},
-  {"route of many paths", "route 3 multipath", "none"},
+  {"route of many paths", "route 3 multipath", "found multipath"},
   {"to this host", "local 1", "none"},
   {"no interface", "route 0", "unknown"},
   {"unreachable", "unreachable 3", "unknown"},
@@ -708,6 +827,63 @@ const onecase everylinkcases[] = {
 };
 // clang-format on
 
+// The policy rules: what each selects the route by beyond its destination, which must be
+// known of the reply before its route is; the input interface is every reply's (lo), the
+// table and priority are no selectors. A selector the program does not know, or a damaged
+// rule, is one it can never know. A kernel without policy routing refuses the dump: no
+// rule selects on anything.
+// clang-format off
+const onecase rulecases[] = {
+  {"the default rules", "rule table, rule table priority protocol, done", "found"},
+  {"a source rule", "rule from table, done", "found source"},
+  {"a mark", "rule fwmark table, done", "found mark"},
+  {"a mark's mask", "rule fwmask table, done", "found mark"},
+  {"an owner", "rule uidrange table, done", "found owner"},
+  {"a protocol", "rule ipproto table, done", "found flow"},
+  {"a source port", "rule sport table, done", "found flow"},
+  {"a destination port", "rule dport table, done", "found flow"},
+  {"a VRF's rule", "rule l3mdev, done", "found domain"},
+  {"an output device", "rule oif table, done", "found domain"},
+  {"an input device", "rule iif table, done", "found"},
+  {"a tunnel id", "rule tunid table, done", "found"},
+  {"a tos", "rule tos table, done", "found unknown"},
+  {"a selector newer than the program", "rule newer table, done", "found unknown"},
+  {"several rules", "rule from table, rule fwmark, rule l3mdev, done", "found source mark domain"},
+  {"another family's", "rule inet6 from fwmark, done", "found"},
+  {"in two datagrams", "rule from | rule uidrange, done", "found source owner"},
+  {"not done yet", "rule from", "more source"},
+  {"a rule cut short", "rule from table, body 4, done", "found unknown"},
+  {"an attribute past the rule", "rule fwmark, attrlen 64, done", "found unknown"},
+  {"no policy routing", "error -EOPNOTSUPP rules", "found"},
+  {"refused otherwise", "error -EINVAL rules", "unknown"},
+};
+
+// The server's open connection with the client (192.0.2.10, port 40000), as socket
+// diagnostics list it: exactly one must fit, and then it names the reply's source and
+// port, the device its socket is bound to, its owner and, where the kernel shows it, its
+// mark. An IPv4 client stands in an IPv6 socket by its mapped address.
+const onecase socketcases[] = {
+  {"the connection", "socket $10/40000 $1/80 uid 33, done", "found 1 from $1/80 if 0 uid 33"},
+  {"bound to a VRF, marked", "socket $10/40000 $1/80 if 7 mark 5, done",
+   "found 1 from $1/80 if 7 uid 0 marked"},
+  {"on an IPv6 socket", "socket ::ffff:$10/40000 ::ffff:$1/8080, done",
+   "found 1 from $1/8080 if 0 uid 0"},
+  {"another port of the client", "socket $10/40001 $1/80, done", "unknown"},
+  {"another client", "socket $11/40000 $1/80, done", "unknown"},
+  {"an IPv6 client's", "socket @10/40000 @1/80, done", "unknown"},
+  {"a listening socket", "socket $10/40000 $1/80 listening, done", "unknown"},
+  {"a closed connection", "socket $10/40000 $1/80 timewait, done", "unknown"},
+  {"two fit", "socket $10/40000 $1/80, socket $10/40000 $2/80 if 7, done",
+   "unknown 2 from $2/80 if 7 uid 0"},
+  {"none listed", "done", "unknown"},
+  {"in the second datagram", "socket $11/40000 $1/80 | socket $10/40000 $1/80, done",
+   "found 1 from $1/80 if 0 uid 0"},
+  {"refused", "error -ENOENT", "unknown"},
+  {"its mark cut short", "socket $10/40000 $1/80 mark 5, attrlen 64, done",
+   "unknown 2 from $1/80 if 0 uid 0"},
+};
+// clang-format on
+
 // ---- The kernel's socket ----
 
 // A kernel of the test's own, for ask(): the C library's sendto and recvfrom are replaced
@@ -719,7 +895,7 @@ struct {
   const char *replies;
   size_t next, requestlength;
   unsigned sequence;
-  char questions[64];
+  char questions[96];
   unsigned char request[128];
 } kernel;
 
@@ -735,9 +911,11 @@ extern "C" ssize_t sendto(int, const void *buffer, size_t length, int, const soc
   const bool dump = (header.nlmsg_flags & NLM_F_DUMP) != 0;
   const size_t used = strlen(kernel.questions);
   snprintf(kernel.questions + used, sizeof kernel.questions - used, "%s%s", used > 0 ? " " : "",
-           header.nlmsg_type == RTM_GETROUTE ? "route"
-           : dump                            ? "dump"
-                                             : "neigh");
+           header.nlmsg_type == RTM_GETROUTE          ? "route"
+           : header.nlmsg_type == RTM_GETRULE         ? "rules"
+           : header.nlmsg_type == SOCK_DIAG_BY_FAMILY ? "sockets"
+           : dump                                     ? "dump"
+                                                      : "neigh");
   return static_cast<ssize_t>(length);
 }
 
@@ -757,23 +935,25 @@ extern "C" ssize_t recvfrom(int, void *buffer, size_t length, int, sockaddr *fro
 
 namespace {
 
-// Reads the client, and the server's address when the text names one after it, as the
-// program does, and puts to the stand-in kernel, which answers with replies, the question
-// named: the route, the dump, or the whole lookup.
+// Reads the client, and after it the server's address ("-" for none), the client's port
+// and the server's port where the text names them, as the program reads its variables, and
+// puts to the stand-in kernel, which answers with replies, the question named: the route,
+// the dump, or the whole lookup.
 bool pose(const char *client, const char *question, const char *replies, neighbourquery &query,
           answer &result) {
   text expanded;
-  char address[64] = "", server[64] = "";
-  sscanf(expand(client, expanded), "%63s %63s", address, server);
+  char address[64] = "", server[64] = "-", clientport[8] = "", serverport[8] = "";
+  sscanf(expand(client, expanded), "%63s %63s %7s %7s", address, server, clientport, serverport);
   const clientkind kind = classify(address, query);
   if (kind != clientkind::ipv4 && kind != clientkind::ipv6)
     return false;
-  neighbourquery own = {};
-  takesource(readaddress(*server != '\0' ? server : nullptr, own), own, query);
+  takeserver(strcmp(server, "-") != 0 ? server : nullptr, query);
+  query.clientport = readport(clientport);
+  query.serverport = readport(serverport);
   kernel = {};
   kernel.replies = replies;
-  result = strcmp(question, "route") == 0  ? ask(-1, RTM_GETROUTE, 0, query)
-           : strcmp(question, "dump") == 0 ? ask(-1, RTM_GETNEIGH, NLM_F_DUMP, query)
+  result = strcmp(question, "route") == 0  ? askroute(-1, true, query)
+           : strcmp(question, "dump") == 0 ? askneighbour(-1, true, query)
                                            : findneighbour(-1, query); // no socket: ours answers
   kernel.replies = nullptr;
   return true;
@@ -817,44 +997,79 @@ const twocase dumpreadcases[] = {
 // route that cannot be learned ends it: no entry is the client's for certain.
 const twocase lookupcases[] = {
   // IPv4.
-  {"listed on the route's link", "$10", "route 3 | neigh $10 3 10", "route neigh: found &10"},
-  {"behind a gateway", "$10", "route 3 gateway", "route: none"},
-  {"of many paths", "$10", "route 3 multipath", "route: none"},
-  {"this host's own address", "$10", "local 1", "route: none"},
-  {"no such entry", "$10", "route 3 | error -ENOENT", "route neigh: none"},
-  {"the get refused", "$10", "route 3 | error -EOPNOTSUPP", "route neigh: unknown"},
-  {"no route", "$10", "error -ENETUNREACH route", "route: none"},
-  {"no route from the server's address", "$10 $1", "error -ENETUNREACH route", "route: none"},
-  {"the route unanswered", "$10", "", "route: none"},
-  {"the route from another socket", "$10", "port 4242, route 3", "route: none"},
-  {"incomplete on the route's link", "$10", "route 3 | neigh $10 3 incomplete",
-   "route neigh: none"},
+  {"listed on the route's link", "$10", "done | route 3 | neigh $10 3 10", "rules route neigh: found &10"},
+  {"behind a gateway", "$10", "done | route 3 gateway", "rules route: none"},
+  {"of many paths", "$10", "done | route 3 multipath", "rules route: none"},
+  {"this host's own address", "$10", "done | local 1", "rules route: none"},
+  {"no such entry", "$10", "done | route 3 | error -ENOENT", "rules route neigh: none"},
+  {"the get refused", "$10", "done | route 3 | error -EOPNOTSUPP", "rules route neigh: unknown"},
+  {"no route", "$10", "done | error -ENETUNREACH route", "rules route: none"},
+  {"no route from the server's address", "$10 $1", "done | error -ENETUNREACH route", "rules route: none"},
+  {"the route unanswered", "$10", "done", "rules route: none"},
+  {"the route from another socket", "$10", "done | port 4242, route 3", "rules route: none"},
+  {"incomplete on the route's link", "$10", "done | route 3 | neigh $10 3 incomplete", "rules route neigh: none"},
   // IPv6: the dump only where the get cannot say.
-  {"IPv6 listed", "@10", "route 3 | neigh @10 3 10", "route neigh: found &10"},
-  {"IPv6 no such entry, no dump", "@10", "route 3 | error -ENOENT", "route neigh: none"},
-  {"IPv6 the get refused, the dump", "@10",
-   "route 3 | error -EOPNOTSUPP | dump @10 5 05, dump @10 3 10, done",
-   "route neigh dump: found &10"},
-  {"IPv6 the get refused, listed elsewhere", "@10",
-   "route 3 | error -EOPNOTSUPP | dump @10 5 05, done", "route neigh dump: unknown"},
-  {"IPv6 no route, no dump", "@10", "error -ENETUNREACH route | dump @10 5 10", "route: none"},
+  {"IPv6 listed", "@10", "done | route 3 | neigh @10 3 10", "rules route neigh: found &10"},
+  {"IPv6 no such entry, no dump", "@10", "done | route 3 | error -ENOENT", "rules route neigh: none"},
+  {"IPv6 the get refused, the dump", "@10", "done | route 3 | error -EOPNOTSUPP | dump @10 5 05, dump @10 3 10, done", "rules route neigh dump: found &10"},
+  {"IPv6 the get refused, listed elsewhere", "@10", "done | route 3 | error -EOPNOTSUPP | dump @10 5 05, done", "rules route neigh dump: unknown"},
+  {"IPv6 no route, no dump", "@10", "done | error -ENETUNREACH route | dump @10 5 10", "rules route: none"},
   // Zones: the route is asked by the zone's interface, and must leave by it, unless the
   // address is link-local, which names its link alone.
-  {"zone, routed by it", "@10%lo", "route 1 | neigh @10 1 10", "route neigh: found &10"},
-  {"zone, routed by another interface", "@10%lo", "route 3", "route: none"},
-  {"zone, no route", "@10%lo", "error -ENETUNREACH route", "route: none"},
-  {"link-local zone, no route", "fe80::10%lo", "error -ENETUNREACH route | neigh fe80::10 1 10",
-   "route neigh: found &10"},
+  {"zone, routed by it", "@10%lo", "done | route 1 | neigh @10 1 10", "rules route neigh: found &10"},
+  {"zone, routed by another interface", "@10%lo", "done | route 3", "rules route: none"},
+  {"zone, no route", "@10%lo", "done | error -ENETUNREACH route", "rules route: none"},
+  {"link-local zone, no route", "fe80::10%lo", "done | error -ENETUNREACH route | neigh fe80::10 1 10", "rules route neigh: found &10"},
   // A link-local client without a zone: the dump of every link, once the route has said
   // that the client is not this host, whatever link the route names.
-  {"link-local on one link", "fe80::10", "route 5 | dump fe80::10 3 10, done",
-   "route dump: found &10"},
-  {"link-local, two addresses", "fe80::10", "route 5 | dump fe80::10 2 02, dump fe80::10 3 03",
-   "route dump: none &02"},
-  {"link-local, no route", "fe80::10", "error -ENETUNREACH route | dump fe80::10 3 10, done",
-   "route dump: found &10"},
-  {"link-local, this host's own", "fe80::10", "local 1", "route: none"},
-  {"link-local, the route unanswered", "fe80::10", "", "route: none"},
+  {"link-local on one link", "fe80::10", "done | route 5 | dump fe80::10 3 10, done", "rules route dump: found &10"},
+  {"link-local, two addresses", "fe80::10", "done | route 5 | dump fe80::10 2 02, dump fe80::10 3 03", "rules route dump: none &02"},
+  {"link-local, no route", "fe80::10", "done | error -ENETUNREACH route | dump fe80::10 3 10, done", "rules route dump: found &10"},
+  {"link-local, this host's own", "fe80::10", "done | local 1", "rules route: none"},
+  {"link-local, the route unanswered", "fe80::10", "done", "rules route: none"},
+  // The rules say what the route depends on; the variables, and else the connection, must
+  // tell it: the connection is asked only then, and without it, or with two, no route is
+  // the reply's for certain. The client text names the server's address ("-" for none),
+  // the client's port and the server's.
+  {"no policy routing", "$10", "error -EOPNOTSUPP rules | route 3 | neigh $10 3 10",
+   "rules route neigh: found &10"},
+  {"the rules unanswered", "$10", "", "rules: none"},
+  {"the rules refused", "$10", "error -EINVAL rules", "rules: none"},
+  {"a source rule, the server's IPv4 address", "$10 $1", "rule from, done | route 3 | neigh $10 3 10",
+   "rules route neigh: found &10"},
+  {"a source rule, no address, no port", "$10", "rule from, done", "rules: none"},
+  {"a source rule, the connection's address", "$10 - 40000",
+   "rule from, done | socket $10/40000 $1/80, done | route 3 | neigh $10 3 10",
+   "rules sockets route neigh: found &10"},
+  {"a source rule, on an IPv6 socket", "$10 - 40000",
+   "rule from, done | done | socket ::ffff:$10/40000 ::ffff:$1/80, done | route 3 | neigh $10 3 10",
+   "rules sockets sockets route neigh: found &10"},
+  {"a source rule, an IPv6 server address", "@10 @1",
+   "rule inet6 from, done | route 3 | neigh @10 3 10", "rules: none"},
+  {"a source rule, two connections", "$10 - 40000",
+   "rule from, done | socket $10/40000 $1/80, socket $10/40000 $2/80, done", "rules sockets: none"},
+  {"a VRF, no connection", "$10 $1", "rule l3mdev, done", "rules: none"},
+  {"a VRF, the connection", "$10 $1 40000 80",
+   "rule l3mdev, done | socket $10/40000 $1/80 if 7, done | route 3 | neigh $10 3 10",
+   "rules sockets route neigh: found &10"},
+  {"a port rule, the connection", "$10 $1 40000 80",
+   "rule sport, done | socket $10/40000 $1/80, done | route 3 | neigh $10 3 10",
+   "rules sockets route neigh: found &10"},
+  {"a mark rule, the mark unread", "$10 $1 40000 80",
+   "rule fwmark, done | socket $10/40000 $1/80, done", "rules sockets: none"},
+  {"a mark rule, the mark read", "$10 $1 40000 80",
+   "rule fwmark, done | socket $10/40000 $1/80 mark 0, done | route 3 | neigh $10 3 10",
+   "rules sockets route neigh: found &10"},
+  {"a tos rule", "$10 $1 40000 80", "rule tos, done | socket $10/40000 $1/80, done",
+   "rules sockets: none"},
+  // Of many paths, the whole flow picks the reply's: the connection tells it.
+  {"many paths, the connection", "@10 @1 40000 80",
+   "done | route 3 multipath | socket @10/40000 @1/80, done | route 4 | neigh @10 4 10",
+   "rules route sockets route neigh: found &10"},
+  {"many paths, no connection", "@10 @1", "done | route 3 multipath", "rules route: none"},
+  {"many paths, the path through a gateway", "@10 @1 40000 80",
+   "done | route 3 multipath | socket @10/40000 @1/80, done | route 4 gateway",
+   "rules route sockets route: none"},
 };
 // clang-format on
 
@@ -877,14 +1092,24 @@ void questiontest(const twocase &c, const char *, text &got) {
   memcpy(&route, body, sizeof route);
   unsigned interface = 0;
   bool destination = false;
-  char source[INET6_ADDRSTRLEN] = "";
+  char source[INET6_ADDRSTRLEN] = "", flow[96] = "";
   const auto visit = [&](unsigned type, const char *payload, size_t size) {
     if (type == RTA_OIF && size == sizeof interface)
       memcpy(&interface, payload, size);
-    destination |= type == RTA_DST && size == addresslength(query) &&
-                   memcmp(payload, query.address, size) == 0;
+    destination |=
+        type == RTA_DST && size == addresslength(query) && memcmp(payload, query.client, size) == 0;
     if (type == RTA_SRC && size == addresslength(query))
       inet_ntop(query.family, payload, source, sizeof source);
+    unsigned value = 0;
+    memcpy(&value, payload, size < sizeof value ? size : sizeof value);
+    const size_t used = strlen(flow);
+    if (type == RTA_IP_PROTO && size == 1)
+      snprintf(flow + used, sizeof flow - used, " %s", value == IPPROTO_TCP ? "tcp" : "other");
+    else if ((type == RTA_SPORT || type == RTA_DPORT) && size == 2)
+      snprintf(flow + used, sizeof flow - used, " %s %u", type == RTA_SPORT ? "sport" : "dport",
+               ntohs(static_cast<unsigned short>(value)));
+    else if ((type == RTA_UID || type == RTA_MARK) && size == 4)
+      snprintf(flow + used, sizeof flow - used, " %s %u", type == RTA_UID ? "uid" : "mark", value);
   };
   const bool whole =
       header.nlmsg_len == kernel.requestlength &&
@@ -898,37 +1123,53 @@ void questiontest(const twocase &c, const char *, text &got) {
     snprintf(from, sizeof from, " from %s/%u", source, route.rtm_src_len);
   const bool fibmatch =
       header.nlmsg_type == RTM_GETROUTE && (route.rtm_flags & RTM_F_FIB_MATCH) != 0;
-  snprintf(got, sizeof got, "%s %s %s%s on %u%s%s%s%s%s", nameof(questiontypes, header.nlmsg_type),
-           nameof(questionflags, header.nlmsg_flags), nameof(families, route.rtm_family), prefix,
-           interface, destination ? " dst" : "", from, fibmatch ? " fibmatch" : "",
-           whole ? "" : ", damaged", header.nlmsg_seq > last ? "" : ", an old number");
+  snprintf(got, sizeof got, "%s %s %s%s on %u%s%s%s%s%s%s",
+           nameof(questiontypes, header.nlmsg_type), nameof(questionflags, header.nlmsg_flags),
+           nameof(families, route.rtm_family), prefix, interface, destination ? " dst" : "", from,
+           flow, fibmatch ? " fibmatch" : "", whole ? "" : ", damaged",
+           header.nlmsg_seq > last ? "" : ", an old number");
   last = header.nlmsg_seq;
 }
 
 // The questions as put: for the client's address, numbered, with the zone's interface;
 // from the address the server names, where it is one of the client's family, as the reply
-// leaves; else from the unspecified address, which names no source, for the route itself,
-// whose many paths, if it has them, then show.
+// leaves; for the route itself, whose many paths, if it has them, then show.
 // clang-format off
 const twocase questioncases[] = {
-  {"route to an IPv4 client", "$10", "route", "route get inet/32 on 0 dst from 0.0.0.0/32 fibmatch"},
-  {"route to an IPv6 client", "@10", "route", "route get inet6/128 on 0 dst from ::/128 fibmatch"},
+  {"route to an IPv4 client", "$10", "route", "route get inet/32 on 0 dst fibmatch"},
+  {"route to an IPv6 client", "@10", "route", "route get inet6/128 on 0 dst fibmatch"},
   {"route by the zone's interface", "@10%lo", "route",
-   "route get inet6/128 on 1 dst from ::/128 fibmatch"},
+   "route get inet6/128 on 1 dst fibmatch"},
   {"dump of every link", "fe80::10", "dump", "neigh dump inet6 on 0"},
-  {"from the server's address", "$10 $1", "route", "route get inet/32 on 0 dst from $1/32"},
+  {"from the server's address", "$10 $1", "route", "route get inet/32 on 0 dst from $1/32 fibmatch"},
   {"from a mapped server address", "$10 [::ffff:$1]:80", "route",
-   "route get inet/32 on 0 dst from $1/32"},
-  {"from an IPv6 server address", "@10 [@1]", "route", "route get inet6/128 on 0 dst from @1/128"},
+   "route get inet/32 on 0 dst from $1/32 fibmatch"},
+  {"from an IPv6 server address", "@10 [@1]", "route", "route get inet6/128 on 0 dst from @1/128 fibmatch"},
   {"from a server address with a zone", "@10%lo @1%lo", "route",
-   "route get inet6/128 on 1 dst from @1/128"},
+   "route get inet6/128 on 1 dst from @1/128 fibmatch"},
   {"from a mapped server, an IPv6 client", "@10 ::ffff:$1", "route",
-   "route get inet6/128 on 0 dst from ::/128 fibmatch"},
+   "route get inet6/128 on 0 dst fibmatch"},
   {"from an IPv6 server, an IPv4 client", "$10 @1", "route",
-   "route get inet/32 on 0 dst from 0.0.0.0/32 fibmatch"},
+   "route get inet/32 on 0 dst fibmatch"},
   {"from a list of servers", "$10 $1,$2", "route",
-   "route get inet/32 on 0 dst from 0.0.0.0/32 fibmatch"},
-  {"from a word", "$10 localhost", "route", "route get inet/32 on 0 dst from 0.0.0.0/32 fibmatch"},
+   "route get inet/32 on 0 dst fibmatch"},
+  {"from a word", "$10 localhost", "route", "route get inet/32 on 0 dst fibmatch"},
+  // No reply leaves from the unspecified address, nor from loopback, where a server behind
+  // a local proxy is: no source. The server's zone names a link-local client's link.
+  {"from 0.0.0.0", "$10 0.0.0.0", "route", "route get inet/32 on 0 dst fibmatch"},
+  {"from ::ffff:0.0.0.0", "$10 ::ffff:0.0.0.0", "route", "route get inet/32 on 0 dst fibmatch"},
+  {"from ::", "@10 ::", "route", "route get inet6/128 on 0 dst fibmatch"},
+  {"from 127.0.0.1, a local proxy", "$10 127.0.0.1", "route", "route get inet/32 on 0 dst fibmatch"},
+  {"from ::1, a local proxy", "@10 ::1", "route", "route get inet6/128 on 0 dst fibmatch"},
+  {"link-local client, the server's zone", "fe80::10 fe80::1%lo", "route",
+   "route get inet6/128 on 1 dst from fe80::1/128 fibmatch"},
+  // The flow's protocol and ports, as the reply's: from the server's port to the client's.
+  {"both ports", "$10 $1 40000 80", "route",
+   "route get inet/32 on 0 dst from $1/32 tcp sport 80 dport 40000 fibmatch"},
+  {"the client's port alone", "$10 $1 40000", "route", "route get inet/32 on 0 dst from $1/32 fibmatch"},
+  {"a port past 65535", "$10 $1 70000 80", "route", "route get inet/32 on 0 dst from $1/32 fibmatch"},
+  {"a port with a letter", "$10 $1 4000a 80", "route", "route get inet/32 on 0 dst from $1/32 fibmatch"},
+  {"port 0", "$10 $1 0 80", "route", "route get inet/32 on 0 dst from $1/32 fibmatch"},
 };
 // clang-format on
 
@@ -970,14 +1211,16 @@ int main() {
   rules("one address", wholecases, classifytest);
   rules("table", tablecases, arptest);
   rules("routing table", routetablecases, routetest);
-  rules("route", routecases, scantest, "192.0.2.10");
-  rules("route by a zone", zoneroutecases, scantest, "192.0.2.10 zone 3");
-  rules("sequence", sequencecases, scantest, "192.0.2.10");
-  rules("error", errorcases, scantest, "192.0.2.10");
-  rules("damage", damagecases, scantest, "192.0.2.10");
-  rules("neighbour", neighbourcases, scantest, "192.0.2.10 on 3");
-  rules("dump", dumpcases, scantest, "2001:db8::10 on 3");
-  rules("every link", everylinkcases, scantest, "fe80::10");
+  rules("route", routecases, scantest, "192.0.2.10 route");
+  rules("route by a zone", zoneroutecases, scantest, "192.0.2.10 route zone 3");
+  rules("sequence", sequencecases, scantest, "192.0.2.10 route");
+  rules("error", errorcases, scantest, "192.0.2.10 neigh");
+  rules("damage", damagecases, scantest, "192.0.2.10 route");
+  rules("neighbour", neighbourcases, scantest, "192.0.2.10 neigh on 3");
+  rules("dump", dumpcases, scantest, "2001:db8::10 neigh on 3");
+  rules("every link", everylinkcases, scantest, "fe80::10 neigh");
+  rules("rules", rulecases, scantest, "192.0.2.10 rules");
+  rules("connection", socketcases, scantest, "192.0.2.10 sockets port 40000");
   rules("sender", sendercases, asktest, "route");
   rules("dump read", dumpreadcases, asktest, "dump");
   rules("lookup", lookupcases, asktest, "lookup");
