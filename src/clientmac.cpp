@@ -87,6 +87,12 @@ enum class clientkind {
   noaddress,   // text that holds no single address: none, or a list
 };
 
+// The masks of a rule's port ranges (Linux 6.15), part of its port selector; the
+// attributes before them in number and after FRA_DPORT_RANGE select on the DSCP and the
+// flow label, which this program never learns.
+constexpr unsigned short rulesportmask = 28;
+constexpr unsigned short ruledportmask = 29;
+
 // What a policy rule can select the reply's route by, beyond its destination, as bits:
 // what the rules of this host select on must be known of the reply before its route is.
 enum need : unsigned {
@@ -537,7 +543,8 @@ template <typename Visit>
           needs |= needmark;
         else if (type == FRA_UID_RANGE)
           needs |= needowner;
-        else if (type == FRA_IP_PROTO || type == FRA_SPORT_RANGE || type == FRA_DPORT_RANGE)
+        else if (type == FRA_IP_PROTO || type == FRA_SPORT_RANGE || type == FRA_DPORT_RANGE ||
+                 type == rulesportmask || type == ruledportmask)
           needs |= needflow;
         else if (type == FRA_L3MDEV || type == FRA_OIFNAME)
           needs |= needdomain;
@@ -929,7 +936,7 @@ void readstdinsocket(neighbourquery &query) {
   unsigned char bytes[16];
   memcpy(bytes, localaddress, sizeof bytes);
   memcpy(query.server, family == query.family ? bytes : bytes + 12, addresslength(query));
-  query.knowsserver = true;
+  query.knowsserver = query.serverfromkernel = true;
   query.clientport = peerport;
   query.serverport = ntohs(ipv4 ? local4.sin_port : local.sin6_port);
   socklen_t marklength = sizeof query.mark;
@@ -968,12 +975,16 @@ void readstdinsocket(neighbourquery &query) {
 }
 
 // What the rules select on that the query does not know: the source is known from the
-// connection, or from the server's IPv4 address, which the kernel refuses as a source
-// unless this host holds it; the flow, the owner and the domain only from the connection;
-// the mark from the connection or the server's socket.
+// connection, or, where no port names the connection, from the server's IPv4 address,
+// which the kernel refuses as a source unless this host holds it; the flow, the owner and
+// the domain only from the connection; the mark from the connection or the server's
+// socket.
 [[nodiscard]] unsigned unknownneeds(const neighbourquery &query) {
   unsigned known = query.connections == 1 ? needsource | needflow | needowner | needdomain : 0;
-  if (query.knowsserver && (query.family == AF_INET || query.serverfromkernel))
+  // Where the connection can be asked, it vouches for the source: an address of this host
+  // that the server names may still be another of its addresses than the client reached.
+  if (query.serverfromkernel ||
+      (query.knowsserver && query.family == AF_INET && query.clientport == 0))
     known |= needsource;
   if (query.knowsmark)
     known |= needmark;

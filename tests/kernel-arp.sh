@@ -2,9 +2,11 @@
 # Runs clientmac against the real kernel ARP table of a network namespace of its own,
 # filled with permanent entries, prefix neighbours of the clients among them, entries
 # planted for clients behind a gateway and entries the kernel holds no address for; routed
-# by policy and over many paths, with the server's own address (SERVER_ADDR) and without;
-# with chosen system calls failing; then against a table of 4,000 entries that keeps
-# changing while the client is looked up.
+# by policy rules on the source, the ports, the mark and the owner, in VRFs where the
+# kernel has them, and over many paths, with the server's own address (SERVER_ADDR) and
+# without, and over live TCP connections from clients of their own, with the variables as
+# web servers set them; with chosen system calls failing; then against a table of 4,000
+# entries that keeps changing while the client is looked up.
 
 . "$(dirname "$0")/lib.sh"
 require_netns
@@ -45,15 +47,31 @@ neighbours <<'TABLE' || die "cannot add the neighbours"
 TABLE
 net route add 203.0.113.99 dev lan0 && net route add 203.0.113.128/25 via 198.51.100.254 dev lan0 ||
   die "cannot add the routes"
-# Tenant B's network, kept apart from the LAN by a rule and a table of its own, as a VRF
-# keeps it: the same prefix on ten0, its portal at .253, and a client .20 of its own.
+# Tenant B's network, kept apart from the LAN by a table of its own, which the rules of
+# each case group below pick: the same prefix on ten0, its portal at .253, and a client .20
+# of its own.
 veth ten0 ten1 && net addr add 198.51.100.253/32 dev ten0 &&
-  net route add 198.51.100.0/24 dev ten0 table 100 && net rule add from 198.51.100.253 table 100 &&
+  net route add 198.51.100.0/24 dev ten0 table 100 &&
   entry 198.51.100.20 ten0 permanent 02:00:00:00:b0:20 || die "cannot add tenant B's network"
 # An uplink reached by source policy only, with no default route in the main table; a LAN
 # host planted an entry under a remote client's address.
-net route add default via 203.0.113.254 dev wan0 table 200 && net rule add from 203.0.113.1 table 200 &&
+net route add default via 203.0.113.254 dev wan0 table 200 &&
   entry 192.0.2.99 lan0 permanent 02:aa:00:00:09:99 || die "cannot add the uplink"
+# The clients that cases reach over live connections, each a host of its own: tenant A's
+# .20 behind lan0 and tenant B's .20 behind ten0, with the hardware addresses the table
+# lists for them. The box has no namespaces nor socat to run them with.
+connections=""
+if [ -z "${box:-}" ] && command -v socat >/dev/null; then
+  peer a lan1 02:00:00:00:00:20 198.51.100.20/24 && peer b ten1 02:00:00:00:b0:20 198.51.100.20/24 ||
+    die "cannot add the clients"
+  connections=yes
+fi
+# connected NAME...: NAME's rows need live connections, or say why they are skipped.
+connected() {
+  [ -n "$connections" ] && return
+  echo "SKIPPED $*: ${box:+the box has no namespaces nor socat}${box:-socat is not installed}"
+  return 1
+}
 # On-link multipath: .160/28 leaves by lan0 or mp0, picked by a hash of the source and the
 # client with a seed of the kernel's own. A client whose reply leaves by another path than
 # the route with no source takes, its entry on the reply's path, one planted on the other.
@@ -113,17 +131,67 @@ check "trailing space, .88"       '198.51.100.88 '          02:00:00:00:00:88
 check "listed off the route's interface" 198.51.100.77      00:00:00:00:00:00
 
 # The route the reply takes, from the address the server names: by a tenant's own table,
-# or by the uplink's; no route, or one through a gateway, gives nothing. Without it, the
-# main table's route.
+# which a rule on the source picks, or by the uplink's; no route, or one through a
+# gateway, gives nothing. Where the server names no usable address of its own, the
+# connection tells it; without one, no table is the reply's for certain.
+net rule add from 198.51.100.253 table 100 && net rule add from 203.0.113.1 table 200 ||
+  die "cannot add the source rules"
 SERVER=198.51.100.253 check "tenant B's client, B's portal" 198.51.100.20  02:00:00:00:b0:20
 SERVER=::ffff:198.51.100.253 check "tenant B's portal, mapped" 198.51.100.20 02:00:00:00:b0:20
 SERVER=198.51.100.1   check "tenant A's client, A's portal" 198.51.100.20  02:00:00:00:00:20
 SERVER=203.0.113.1    check "the uplink's policy, planted"   192.0.2.99     00:00:00:00:00:00
 check                       "no route, planted"              192.0.2.99     00:00:00:00:00:00
 SERVER=192.0.2.1      check "from an address not this host's" 198.51.100.20 00:00:00:00:00:00
-SERVER=2001:db8::1    check "from an address of another family" 198.51.100.20 02:00:00:00:00:20
-SERVER=localhost      check "from no address"                198.51.100.20  02:00:00:00:00:20
+check                       "source rules, no server address" 198.51.100.20 00:00:00:00:00:00
+SERVER=2001:db8::1    check "from an address of another family" 198.51.100.20 00:00:00:00:00:00
+SERVER=localhost      check "from no address"                198.51.100.20  00:00:00:00:00:00
+SERVER=0.0.0.0        check "from the unspecified address"   198.51.100.20  00:00:00:00:00:00
 TABLE=fifo SERVER=203.0.113.1 check "uplink, table never opened" 192.0.2.99 00:00:00:00:00:00
+# Over the connection: its own address is the reply's source, whatever the variables say.
+b=198.51.100.253 nameless='REMOTE_ADDR=$SOCAT_PEERADDR REMOTE_PORT=$SOCAT_PEERPORT SERVER_PORT=$SOCAT_SOCKPORT'
+if connected "the tenants over connections"; then
+  FROM=b SERVER=$b                    check "B over B's portal"             198.51.100.20 02:00:00:00:b0:20
+  FROM=a SERVER=198.51.100.1          check "A over A's portal"             198.51.100.20 02:00:00:00:00:20
+  FROM=b SERVER=$b VARS=busybox       check "B, no SERVER_ADDR nor port"    198.51.100.20 02:00:00:00:b0:20
+  FROM=b SERVER=$b VARS=mini_httpd    check "B, the socket on stdin"        198.51.100.20 02:00:00:00:b0:20
+  FROM=a SERVER=198.51.100.1 VARS=mini_httpd check "A, the socket on stdin" 198.51.100.20 02:00:00:00:00:20
+  FROM=b SERVER=$b VARS="$nameless SERVER_ADDR="          check "B, SERVER_ADDR empty"     198.51.100.20 02:00:00:00:b0:20
+  FROM=b SERVER=$b VARS="$nameless SERVER_ADDR=localhost" check "B, SERVER_ADDR a name"    198.51.100.20 02:00:00:00:b0:20
+  FROM=b SERVER=$b VARS="$nameless SERVER_ADDR=0.0.0.0"   check "B, SERVER_ADDR unspecified" 198.51.100.20 02:00:00:00:b0:20
+  FROM=b SERVER=$b VARS="$nameless SERVER_ADDR='$b 198.51.100.1'" check "B, SERVER_ADDR a list" 198.51.100.20 02:00:00:00:b0:20
+  FROM=b SERVER=$b VARS="$nameless SERVER_ADDR=$(printf '%0300d' 0)" check "B, SERVER_ADDR 300 characters" 198.51.100.20 02:00:00:00:b0:20
+  FROM=b SERVER=$b VARS='REMOTE_ADDR=$SOCAT_PEERADDR SERVER_ADDR=$SOCAT_SOCKADDR' check "B, no ports" 198.51.100.20 02:00:00:00:b0:20
+  # A SERVER_ADDR that is not the connection's names no connection: no source is certain.
+  FROM=b SERVER=$b VARS="$nameless SERVER_ADDR=198.51.100.1" check "B, A's address named" 198.51.100.20 00:00:00:00:00:00
+fi
+net rule del from 198.51.100.253 table 100 && net rule del from 203.0.113.1 table 200 ||
+  die "cannot remove the source rules"
+
+# A portal per port, a server whose socket carries a mark, a server of its own user:
+# rules on the flow, the mark and the owner pick tenant B's table for the reply. Only the
+# connection tells them; without it, or without the mark where no privilege reads it,
+# nothing is certain.
+if connected "the rules on the flow, the mark and the owner"; then
+  one=198.51.100.1
+  net rule add ipproto tcp sport 8081 table 100 || die "cannot add the port's rule"
+  FROM=b SERVER=$one PORT=8081 check "B over the port B's table serves" 198.51.100.20 02:00:00:00:b0:20
+  FROM=a SERVER=$one PORT=8080 check "A over A's port"                  198.51.100.20 02:00:00:00:00:20
+  FROM=b SERVER=$one PORT=8081 VARS=busybox check "B's port, no SERVER_ADDR" 198.51.100.20 02:00:00:00:b0:20
+  SERVER=$one check "a port rule, no connection"                         198.51.100.20 00:00:00:00:00:00
+  net rule del ipproto tcp sport 8081 table 100 && net rule add fwmark 7 table 100 ||
+    die "cannot add the mark's rule"
+  FROM=b SERVER=$one PORT=8082 SOCKET=sockopt-listen=1:36:x07000000 check "B over a marked socket" 198.51.100.20 02:00:00:00:b0:20
+  FROM=a SERVER=$one PORT=8080 check "A over an unmarked one"            198.51.100.20 02:00:00:00:00:20
+  # Without CAP_NET_ADMIN the kernel shows no socket's mark; the socket itself does.
+  FROM=a SERVER=$one PORT=8084 AS=65533 check "a mark rule, the mark unread" 198.51.100.20 00:00:00:00:00:00
+  FROM=a SERVER=$one PORT=8084 AS=65533 VARS=mini_httpd check "the mark read on stdin" 198.51.100.20 02:00:00:00:00:20
+  net rule del fwmark 7 table 100 && net rule add uidrange 65534-65534 table 100 ||
+    die "cannot add the owner's rule"
+  FROM=b SERVER=$one PORT=8083 AS=65534 check "B over a socket of B's user" 198.51.100.20 02:00:00:00:b0:20
+  FROM=a SERVER=$one PORT=8084 AS=65533 check "A over another user's"     198.51.100.20 02:00:00:00:00:20
+  SERVER=$one check "an owner rule, no connection"                       198.51.100.20 00:00:00:00:00:00
+  net rule del uidrange 65534-65534 table 100 || die "cannot remove the owner's rule"
+fi
 # Of a route's many paths, the source picks the reply's; without it, none is certain.
 if [ -n "${box:-}" ]; then
   echo "SKIPPED: many paths; the box's busybox ip makes no route of many paths"
@@ -159,15 +227,18 @@ check "incomplete, once known"    198.51.100.30             00:00:00:00:00:00
 check "failed, once known"        198.51.100.31             00:00:00:00:00:00
 
 # A failing neighbour get falls back to the table, still on the route's interface; where
-# the route itself cannot be learned, no entry is the client's for sure.
-FAULT=sendto:error=EINTR:when=2       check "neighbour get: EINTR"        "$twice"      "$twicemac"
-FAULT=sendto:error=ENOBUFS:when=2     check "neighbour get: ENOBUFS"      "$twice"      "$twicemac"
-FAULT=recvfrom:error=EAGAIN:when=2    check "neighbour get: timeout"      "$twice"      "$twicemac"
-FAULT=recvfrom:error=EINTR:when=2     check "neighbour get: EINTR read"   "$twice"      "$twicemac"
-FAULT=recvfrom:error=EAGAIN:when=2    check "neighbour get: timeout, failed" 198.51.100.31 00:00:00:00:00:00
-FAULT=sendto:retval=36:when=2         check "neighbour get lost: no wait" "$twice"      "$twicemac"
-FAULT=sendto:error=EINTR:when=1       check "route get fails, routed"     203.0.113.200 00:00:00:00:00:00
-FAULT=recvfrom:error=EAGAIN:when=1    check "route get: timeout"          "$twice"      00:00:00:00:00:00
+# the rules or the route cannot be learned, no entry is the client's for sure. The rules
+# are the first question, the route the second, the neighbour the third.
+FAULT=sendto:error=EINTR:when=3       check "neighbour get: EINTR"        "$twice"      "$twicemac"
+FAULT=sendto:error=ENOBUFS:when=3     check "neighbour get: ENOBUFS"      "$twice"      "$twicemac"
+FAULT=recvfrom:error=EAGAIN:when=3    check "neighbour get: no answer"    "$twice"      "$twicemac"
+FAULT=recvfrom:error=EINTR:when=3     check "neighbour get: EINTR read"   "$twice"      "$twicemac"
+FAULT=recvfrom:error=EAGAIN:when=3    check "neighbour get: no answer, failed" 198.51.100.31 00:00:00:00:00:00
+FAULT=sendto:retval=36:when=3         check "neighbour get lost: no wait" "$twice"      "$twicemac"
+FAULT=sendto:error=EINTR:when=2       check "route get fails, routed"     203.0.113.200 00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=2    check "route get: no answer"        "$twice"      00:00:00:00:00:00
+FAULT=sendto:error=EINTR:when=1       check "rule dump fails"             "$twice"      00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=1    check "rule dump: no answer"        "$twice"      00:00:00:00:00:00
 FAULT=socket:error=EMFILE             check "no socket, routed"           203.0.113.200 00:00:00:00:00:00
 
 # Where netlink is denied (a hardened server), the route comes from /proc/net/route: its

@@ -92,6 +92,64 @@ cannot() {
   fi
 }
 
+# peer NAME DEVICE MAC ADDRESS/PREFIX...: a host of the test's own at the far end of
+# DEVICE, a veth end of the test's namespace moved into a namespace NAME of its own, with
+# hardware address MAC and each ADDRESS: a client that a case connects from (FROM=NAME).
+peer() {
+  local name=clientmac-$1-$$ device=$2 mac=$3 address
+  shift 3
+  atexit "ip netns del $name 2>/dev/null"
+  ip netns add "$name" && net link set "$device" netns "$name" &&
+    ip -n "$name" link set "$device" address "$mac" && ip -n "$name" link set lo up || return
+  for address; do
+    case $address in
+      *:*) ip -n "$name" addr add "$address" dev "$device" nodad ;;
+      *) ip -n "$name" addr add "$address" dev "$device" ;;
+    esac || return
+  done
+  ip -n "$name" link set "$device" up
+}
+
+# bracketed ADDRESS: ADDRESS as socat takes it, an IPv6 one in brackets.
+bracketed() { case $1 in *:*) echo "[$1]" ;; *) echo "$1" ;; esac; }
+
+# served CLIENT PROGRAM...: a case over a live TCP connection, as a web server serves one:
+# from CLIENT (an address of the peer FROM) to SERVER, port PORT (8080), where socat in
+# the test's namespace listens as user AS (root) with the socket options SOCKET, and runs
+# PROGRAM for the connection with the CGI variables that VARS names: "all" (the default:
+# REMOTE_ADDR, REMOTE_PORT, SERVER_ADDR, SERVER_PORT, as lighttpd, apache2, nginx and
+# uhttpd set them), "busybox" (no SERVER_ADDR nor SERVER_PORT), "mini_httpd" (no
+# REMOTE_PORT nor SERVER_ADDR, and the connection itself on standard input), or
+# assignments of the test's own. The program writes to the connection; sets out (what the
+# client read), status (0: the server keeps it) and err (what the server's side wrote on
+# standard error).
+served() {
+  local client=$1 port=${PORT:-8080} listen=TCP-LISTEN connect=TCP nofork="" vars server
+  shift
+  case ${VARS:-all} in
+    all) vars='REMOTE_ADDR=$SOCAT_PEERADDR REMOTE_PORT=$SOCAT_PEERPORT SERVER_ADDR=$SOCAT_SOCKADDR SERVER_PORT=$SOCAT_SOCKPORT' ;;
+    busybox) vars='REMOTE_ADDR=$SOCAT_PEERADDR REMOTE_PORT=$SOCAT_PEERPORT' ;;
+    mini_httpd) vars='REMOTE_ADDR=$SOCAT_PEERADDR SERVER_PORT=$SOCAT_SOCKPORT' nofork=,nofork ;;
+    *) vars=$VARS ;;
+  esac
+  case $SERVER in *:*) listen=TCP6-LISTEN ;; esac
+  case $client in *:*) connect=TCP6 ;; esac
+  # The server's CGI set-up in a script, which socat's address syntax leaves alone.
+  printf 'exec env -i %s %s\n' "$vars" "$*" >"$scratch/cgi" && chmod 755 "$scratch" ||
+    die "cannot write the server's set-up"
+  inns ${AS:+setpriv --reuid="$AS" --regid="$AS" --clear-groups} timeout 20 socat \
+    "$listen:$port,bind=$(bracketed "$SERVER"),reuseaddr${SOCKET:+,$SOCKET}" \
+    "SYSTEM:sh $scratch/cgi$nofork" 2>"$scratch/err" &
+  server=$!
+  out=$(ip netns exec "clientmac-$FROM-$$" timeout 20 socat -t 10 - \
+    "$connect:$(bracketed "${CONNECT:-$SERVER}"):$port,bind=$(bracketed "$client"),retry=50,interval=0.1" \
+    </dev/null 2>>"$scratch/err")
+  kill "$server" 2>/dev/null
+  wait "$server" 2>/dev/null
+  status=0
+  err=$(cat "$scratch/err")
+}
+
 # lookup CLIENT [ARGS...]: runs clientmac for CLIENT, through a link named CALLED when
 # that is set; sets out, status and err. Without a namespace, a fixture case, in a
 # private user+mount+network namespace, through the command that nonetlink names (one
@@ -116,7 +174,9 @@ lookup() {
     fault=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e "inject=$FAULT")
   local run=("${setclient[@]}" "${fault[@]}" "${program[@]}" "$@") limit=30
   [ "${TABLE:-}" = fifo ] && limit=5
-  if [ -z "${ns:-}" ]; then
+  if [ -n "${FROM:-}" ]; then
+    served "$client" "${program[@]}" "$@"
+  elif [ -z "${ns:-}" ]; then
     fixtureunshare="timeout 30 unshare -rmn" fixture "$scratch/proc" ${nonetlink:+"$nonetlink"} "${run[@]}"
   elif [ -n "${TABLE:-}" ]; then
     fixtureunshare="timeout $limit ip netns exec $ns unshare -m" fixture "$scratch/proc" "${run[@]}"

@@ -475,7 +475,8 @@ void ruleitem(datagram &d, const char *words, unsigned sequence) {
     {"uidrange", FRA_UID_RANGE}, {"ipproto", FRA_IP_PROTO}, {"sport", FRA_SPORT_RANGE},
     {"dport", FRA_DPORT_RANGE}, {"l3mdev", FRA_L3MDEV}, {"oif", FRA_OIFNAME},
     {"iif", FRA_IIFNAME}, {"table", FRA_TABLE}, {"priority", FRA_PRIORITY},
-    {"protocol", FRA_PROTOCOL}, {"tunid", FRA_TUN_ID}, {"newer", FRA_DPORT_RANGE + 1}};
+    {"protocol", FRA_PROTOCOL}, {"tunid", FRA_TUN_ID}, {"dscp", FRA_DPORT_RANGE + 1},
+    {"flowlabel", FRA_DPORT_RANGE + 2}, {"sportmask", 28}, {"dportmask", 29}, {"newer", 31}};
   // clang-format on
   fib_rule_hdr rule = {};
   rule.family = AF_INET;
@@ -847,6 +848,9 @@ const onecase rulecases[] = {
   {"an input device", "rule iif table, done", "found"},
   {"a tunnel id", "rule tunid table, done", "found"},
   {"a tos", "rule tos table, done", "found unknown"},
+  {"a port range's mask", "rule sport sportmask, rule dport dportmask, done", "found flow"},
+  {"a DSCP", "rule dscp table, done", "found unknown"},
+  {"a flow label", "rule flowlabel table, done", "found unknown"},
   {"a selector newer than the program", "rule newer table, done", "found unknown"},
   {"several rules", "rule from table, rule fwmark, rule l3mdev, done", "found source mark domain"},
   {"another family's", "rule inet6 from fwmark, done", "found"},
@@ -1037,6 +1041,11 @@ const twocase lookupcases[] = {
   {"the rules refused", "$10", "error -EINVAL rules", "rules: none"},
   {"a source rule, the server's IPv4 address", "$10 $1", "rule from, done | route 3 | neigh $10 3 10",
    "rules route neigh: found &10"},
+  {"a source rule, the server's address, a port", "$10 $1 40000",
+   "rule from, done | socket $10/40000 $1/80, done | route 3 | neigh $10 3 10",
+   "rules sockets route neigh: found &10"},
+  {"a source rule, the server's address no connection's", "$10 $1 40000",
+   "rule from, done | done | done", "rules sockets sockets: none"},
   {"a source rule, no address, no port", "$10", "rule from, done", "rules: none"},
   {"a source rule, the connection's address", "$10 - 40000",
    "rule from, done | socket $10/40000 $1/80, done | route 3 | neigh $10 3 10",
