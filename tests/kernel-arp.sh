@@ -283,4 +283,46 @@ else
   churn
 fi
 
+# Last, for a VRF's rule stays: tenant C's LAN in a VRF, with the same address plan as A's: its portal is 198.51.100.1
+# too, its client .20 on vr0, and a twin of A's 802.1Q-tagged in tenant D's VRF. The
+# socket's VRF is the reply's domain: only the connection names it, and without one no
+# table is the reply's for certain. The kernel needs vrf and 8021q, which this host's may
+# lack: the VM of Debian's kernel runs these.
+vrfs() {
+  net link add vrf-c type vrf table 110 && net link set vrf-c up &&
+    net link add vrf-d type vrf table 120 && net link set vrf-d up &&
+    veth vr0 vr1 && net link set vr0 master vrf-c && net addr add 198.51.100.1/24 dev vr0 &&
+    veth vd0 vd1 && net link add link vd0 name vd0.20 type vlan id 20 &&
+    net link set vd0.20 master vrf-d && net addr add 198.51.100.1/24 dev vd0.20 &&
+    net link set vd0.20 up && peer c vr1 02:00:00:00:c0:20 198.51.100.20/24 &&
+    peer d vd1 02:00:00:00:d0:01 &&
+    ip -n "clientmac-d-$$" link add link vd1 name vd1.20 type vlan id 20 &&
+    ip -n "clientmac-d-$$" link set vd1.20 address 02:00:00:00:d0:20 &&
+    ip -n "clientmac-d-$$" addr add 198.51.100.20/24 dev vd1.20 &&
+    ip -n "clientmac-d-$$" link set vd1.20 up
+}
+if [ -z "$connections" ]; then
+  connected "the VRFs"
+elif ! net link add clientmac-probe type vrf table 999 2>/dev/null; then
+  echo "SKIPPED the VRFs: this kernel has no vrf module (the VM of Debian's kernel runs them)"
+else
+  net link del clientmac-probe
+  vrfs || die "cannot add the VRFs"
+  one=198.51.100.1
+  FROM=c SERVER=$one SOCKET=so-bindtodevice=vrf-c check "C over C's portal, bound to its VRF" 198.51.100.20 02:00:00:00:c0:20
+  FROM=c SERVER=$one SOCKET=so-bindtodevice=vrf-c VARS=busybox check "C, no SERVER_ADDR" 198.51.100.20 02:00:00:00:c0:20
+  FROM=c SERVER=$one SOCKET=so-bindtodevice=vrf-c VARS=mini_httpd check "C, the socket on stdin" 198.51.100.20 02:00:00:00:c0:20
+  FROM=d SERVER=$one SOCKET=so-bindtodevice=vrf-d check "D over 802.1Q in its VRF" 198.51.100.20 02:00:00:00:d0:20
+  FROM=a SERVER=$one check "A over A's portal beside the VRFs"     198.51.100.20 02:00:00:00:00:20
+  # A listener in no VRF takes the VRFs' connections when tcp_l3mdev_accept is on: the
+  # kernel binds each accepted socket to the VRF it came by.
+  inns sysctl -qw net.ipv4.tcp_l3mdev_accept=1 || die "cannot set tcp_l3mdev_accept"
+  FROM=c SERVER=0.0.0.0 CONNECT=$one PORT=8090 check "C over a listener of every VRF" 198.51.100.20 02:00:00:00:c0:20
+  FROM=a SERVER=0.0.0.0 CONNECT=$one PORT=8090 check "A over a listener of every VRF" 198.51.100.20 02:00:00:00:00:20
+  inns sysctl -qw net.ipv4.tcp_l3mdev_accept=0
+  SERVER=$one check "VRFs, no connection"                          198.51.100.20 00:00:00:00:00:00
+  SERVER=::ffff:$one check "VRFs, mapped, no connection"           198.51.100.20 00:00:00:00:00:00
+  check "VRFs, no server address"                                  198.51.100.20 00:00:00:00:00:00
+fi
+
 finish
