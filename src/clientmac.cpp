@@ -27,7 +27,6 @@
 #include <string_view>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <linux/fib_rules.h>
 #include <linux/inet_diag.h>
 #include <linux/neighbour.h>
@@ -156,6 +155,21 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 // Whether c can continue an address, so that a match beside it is only a piece of one.
 [[nodiscard]] constexpr bool isaddresschar(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.';
+}
+
+// A port in network byte order as a number, and back: the bytes most significant first,
+// whatever this CPU's order.
+[[nodiscard]] unsigned short hostport(unsigned short networkport) {
+  unsigned char bytes[2];
+  memcpy(bytes, &networkport, sizeof bytes);
+  return static_cast<unsigned short>(bytes[0] << 8 | bytes[1]);
+}
+[[nodiscard]] unsigned short networkport(unsigned short hostport) {
+  const unsigned char bytes[2] = {static_cast<unsigned char>(hostport >> 8),
+                                  static_cast<unsigned char>(hostport)};
+  unsigned short port;
+  memcpy(&port, bytes, sizeof port);
+  return port;
 }
 
 // Whether two texts are the same. string_view's == is a template that a PIE build would
@@ -389,8 +403,17 @@ void arplookup(std::string_view dotted, std::string_view device) {
   for (; at < text.size(); ++at)
     if (text[at] < '0' || text[at] > '9')
       return false;
-  text = text.substr(1, close - 1);
+  text = {text.data() + 1, close - 1};
   return true;
+}
+
+// The place of the first c in text; text's size when there is none. string_view's own
+// find and substr are templates whose range checks throw, which would bring libstdc++ in.
+[[nodiscard]] size_t findchar(std::string_view text, char c) {
+  size_t at = 0;
+  while (at < text.size() && text[at] != c)
+    ++at;
+  return at;
 }
 
 // Tells what a variable's text names. For an address, sets the query's family, client
@@ -401,15 +424,15 @@ void arplookup(std::string_view dotted, std::string_view device) {
 [[nodiscard]] clientkind classify(std::string_view text, neighbourquery &query) {
   const std::string_view whole = text;
   const bool bracketed = takebrackets(text);
-  const size_t percent = text.find('%');
-  const bool haszone = percent != std::string_view::npos;
-  const std::string_view bare = text.substr(0, percent);
+  const size_t percent = findchar(text, '%');
+  const bool haszone = percent < text.size();
+  const std::string_view bare(text.data(), percent);
   char address[INET6_ADDRSTRLEN];
   in6_addr parsed;
   // A dotted quad is no IPv6 address: it is the one IPv4 address in its own text.
   if (!copytext(bare, address, sizeof address) || inet_pton(AF_INET6, address, &parsed) != 1)
-    return bracketed && bare.find(':') != std::string_view::npos ? clientkind::noaddress
-                                                                 : findaddress(whole, query);
+    return bracketed && findchar(bare, ':') < bare.size() ? clientkind::noaddress
+                                                          : findaddress(whole, query);
   if (IN6_IS_ADDR_V4MAPPED(&parsed)) {
     query.family = AF_INET;
     memcpy(query.client, parsed.s6_addr + 12, 4);
@@ -421,7 +444,7 @@ void arplookup(std::string_view dotted, std::string_view device) {
   query.everylink = !haszone && islinklocal(query.family, query.client);
   if (!haszone)
     return clientkind::ipv6;
-  query.zoneindex = zoneindex(text.substr(percent + 1));
+  query.zoneindex = zoneindex({text.data() + percent + 1, text.size() - percent - 1});
   return query.zoneindex == 0 ? clientkind::unknownzone : clientkind::ipv6;
 }
 
@@ -582,8 +605,8 @@ template <typename Visit>
   const unsigned family = connection.idiag_family;
   if (connection.idiag_state >= 32 || (openstates & 1u << connection.idiag_state) == 0 ||
       !isqueryaddress(family, id.idiag_dst, query.client, query) ||
-      ntohs(id.idiag_dport) != query.clientport ||
-      (query.serverport != 0 && ntohs(id.idiag_sport) != query.serverport) ||
+      hostport(id.idiag_dport) != query.clientport ||
+      (query.serverport != 0 && hostport(id.idiag_sport) != query.serverport) ||
       (query.knowsserver && !isqueryaddress(family, id.idiag_src, query.server, query)))
     return answer::unknown;
   ++query.connections;
@@ -592,7 +615,7 @@ template <typename Visit>
   unsigned char local[16];
   memcpy(local, id.idiag_src, sizeof local);
   memcpy(found.server, family == query.family ? local : local + 12, addresslength(query));
-  found.serverport = ntohs(id.idiag_sport);
+  found.serverport = hostport(id.idiag_sport);
   found.boundindex = id.idiag_if;
   found.owner = connection.idiag_uid;
   const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof connection),
@@ -678,11 +701,11 @@ template <typename Visit>
   // On a link without ARP every neighbour carries this host's own device address.
   if (linkaddress == nullptr || entry.ndm_state == NUD_NOARP)
     return answer::none;
-  char hwaddress[hwtextsize];
+  char hwaddress[hwtextsize] = {};
   formathwaddress(reinterpret_cast<const unsigned char *>(linkaddress), linkaddresslength,
                   hwaddress);
   // Only a client on every link can have an address already: the first one listed.
-  if (query.hwaddress[0] != '\0' && strcmp(hwaddress, query.hwaddress) != 0)
+  if (query.hwaddress[0] != '\0' && memcmp(hwaddress, query.hwaddress, sizeof hwaddress) != 0)
     return answer::none;
   memcpy(query.hwaddress, hwaddress, sizeof hwaddress);
   return query.everylink ? answer::unknown : answer::found;
@@ -843,7 +866,8 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   // over them, and have no rule that selects on them.
   if (query.clientport != 0 && query.serverport != 0) {
     const unsigned char protocol = IPPROTO_TCP;
-    const unsigned short serverport = htons(query.serverport), clientport = htons(query.clientport);
+    const unsigned short serverport = networkport(query.serverport),
+                         clientport = networkport(query.clientport);
     addattribute(header, RTA_IP_PROTO, &protocol, sizeof protocol);
     addattribute(header, RTA_SPORT, &serverport, sizeof serverport);
     addattribute(header, RTA_DPORT, &clientport, sizeof clientport);
@@ -868,29 +892,10 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   return ask(sock, header, query);
 }
 
-// Writes one test of the kernel's socket filter at out: that the connection's address of
-// one side (INET_DIAG_BC_S_COND for the server's, D_COND for the client's) and its port,
-// where given, are these. left is the length of the filter from this test on, past which
-// a failed test jumps, which rejects the socket. Returns the test's length.
-[[nodiscard]] size_t writetest(char *out, unsigned char side, const neighbourquery &query,
-                               const unsigned char *address, unsigned short port, size_t left) {
-  inet_diag_hostcond condition = {};
-  const size_t size = sizeof(inet_diag_bc_op) + sizeof condition + addresslength(query);
-  const inet_diag_bc_op op = {side, static_cast<unsigned char>(size),
-                              static_cast<unsigned short>(left + 4)};
-  condition.family = query.family;
-  condition.prefix_len = static_cast<unsigned char>(8 * addresslength(query));
-  condition.port = port != 0 ? port : -1;
-  memcpy(out, &op, sizeof op);
-  memcpy(out + sizeof op, &condition, sizeof condition);
-  memcpy(out + sizeof op + sizeof condition, address, addresslength(query));
-  return size;
-}
-
 // Asks the kernel's socket diagnostics, in sockets of family, for the open TCP
-// connections between the client and this host that fit what the query knows of the flow:
-// the client's address and port, and the server's address and port where known. The
-// kernel filters them itself, so that a busy host's other connections cost nothing here.
+// connections of the client's address and port. The kernel filters them itself, so that
+// a busy host's other connections cost nothing here; matchsocket holds each to the rest
+// of what the query knows of the flow.
 [[nodiscard]] answer askconnections(int sock, unsigned char family, neighbourquery &query) {
   inet_diag_req_v2 request = {};
   request.sdiag_family = family;
@@ -898,16 +903,20 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   request.idiag_states = openstates;
   question q;
   nlmsghdr &header = startquestion(q, SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, &request, sizeof request);
-  const size_t testsize =
-      sizeof(inet_diag_bc_op) + sizeof(inet_diag_hostcond) + addresslength(query);
-  const size_t length = query.knowsserver ? 2 * testsize : testsize;
-  char filter[2 * (sizeof(inet_diag_bc_op) + sizeof(inet_diag_hostcond) + 16)];
-  size_t written =
-      writetest(filter, INET_DIAG_BC_D_COND, query, query.client, query.clientport, length);
-  if (query.knowsserver)
-    written += writetest(filter + written, INET_DIAG_BC_S_COND, query, query.server,
-                         query.serverport, testsize);
-  addattribute(header, INET_DIAG_REQ_BYTECODE, filter, written);
+  // One test: the client's end is at this address and port. A socket that fails it jumps
+  // past the filter's end, which rejects it.
+  inet_diag_hostcond condition = {};
+  condition.family = query.family;
+  condition.prefix_len = static_cast<unsigned char>(8 * addresslength(query));
+  condition.port = query.clientport;
+  const size_t size = sizeof(inet_diag_bc_op) + sizeof condition + addresslength(query);
+  const inet_diag_bc_op test = {INET_DIAG_BC_D_COND, static_cast<unsigned char>(size),
+                                static_cast<unsigned short>(size + 4)};
+  char filter[sizeof test + sizeof condition + 16];
+  memcpy(filter, &test, sizeof test);
+  memcpy(filter + sizeof test, &condition, sizeof condition);
+  memcpy(filter + sizeof test + sizeof condition, query.client, addresslength(query));
+  addattribute(header, INET_DIAG_REQ_BYTECODE, filter, size);
   return ask(sock, header, query);
 }
 
@@ -929,7 +938,7 @@ void readstdinsocket(neighbourquery &query) {
   memcpy(peeraddress, ipv4 ? static_cast<const void *>(&peer4.sin_addr) : &peer.sin6_addr, 16);
   memcpy(localaddress, ipv4 ? static_cast<const void *>(&local4.sin_addr) : &local.sin6_addr, 16);
   const unsigned char family = ipv4 ? AF_INET : AF_INET6;
-  const unsigned short peerport = ntohs(ipv4 ? peer4.sin_port : peer.sin6_port);
+  const unsigned short peerport = hostport(ipv4 ? peer4.sin_port : peer.sin6_port);
   if (!isqueryaddress(family, peeraddress, query.client, query) ||
       (query.clientport != 0 && peerport != query.clientport))
     return;
@@ -938,7 +947,7 @@ void readstdinsocket(neighbourquery &query) {
   memcpy(query.server, family == query.family ? bytes : bytes + 12, addresslength(query));
   query.knowsserver = query.serverfromkernel = true;
   query.clientport = peerport;
-  query.serverport = ntohs(ipv4 ? local4.sin_port : local.sin6_port);
+  query.serverport = hostport(ipv4 ? local4.sin_port : local.sin6_port);
   socklen_t marklength = sizeof query.mark;
   query.knowsmark = getsockopt(STDIN_FILENO, SOL_SOCKET, SO_MARK, &query.mark, &marklength) == 0;
 }
@@ -994,13 +1003,13 @@ void readstdinsocket(neighbourquery &query) {
 // Whether the kernel hashes an IPv4 flow by its addresses alone when it picks one of many
 // paths (fib_multipath_hash_policy 0, the default), so that the source picks the path.
 [[nodiscard]] bool hashesaddressesonly() {
-  const int file = open(ipv4hashpolicypath, O_RDONLY | O_CLOEXEC);
-  if (file < 0)
+  FILE *file = fopen(ipv4hashpolicypath, "r");
+  if (file == nullptr)
     return false;
   char policy[4] = "";
-  const ssize_t got = read(file, policy, sizeof policy);
-  close(file);
-  return got == 2 && policy[0] == '0' && policy[1] == '\n';
+  const bool read = fgets(policy, sizeof policy, file) != nullptr;
+  fclose(file);
+  return read && policy[0] == '0' && policy[1] == '\n';
 }
 
 // Learns the route the reply to the client takes, into the query's link: the rules say

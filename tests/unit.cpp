@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <iterator>
 
 namespace {
 
@@ -684,7 +683,7 @@ void scantest(const onecase &c, const char *context, text &got) {
     scan = scanmessages(d.bytes, d.length, asked, type, query);
   if (query.linkindex != 0 && strcmp(word, "port") != 0)
     snprintf(on, sizeof on, " on %u", query.linkindex);
-  for (size_t bit = 0; bit < std::size(needwords); ++bit)
+  for (size_t bit = 0; bit < sizeof needwords / sizeof *needwords; ++bit)
     if ((query.needs & 1u << bit) != 0)
       snprintf(held + strlen(held), sizeof held - strlen(held), " %s", needwords[bit]);
   if (query.connections != 0) {
