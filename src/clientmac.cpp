@@ -107,6 +107,7 @@ enum need : unsigned {
 struct connection {
   unsigned char server[16]; // its local address: the reply's source
   unsigned short serverport;
+  unsigned short clientport;
   unsigned boundindex; // the device its socket is bound to, its routing domain; 0 for none
   unsigned owner;      // the uid of its socket
   unsigned mark;       // its mark, for a caller with CAP_NET_ADMIN
@@ -124,6 +125,7 @@ struct neighbourquery {
   bool serverfromkernel;      // whether the kernel named it (the connection), not a variable
   unsigned short clientport;  // the reply's destination port
   unsigned short serverport;  // the reply's source port
+  bool searched;              // whether the connection was looked for
   unsigned connections;       // how many open connections fit the flow, once asked
   connection found;           // the last of them: the server's connection when only one fits
   unsigned mark;              // the reply's mark, once known
@@ -157,19 +159,12 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.';
 }
 
-// A port in network byte order as a number, and back: the bytes most significant first,
-// whatever this CPU's order.
-[[nodiscard]] unsigned short hostport(unsigned short networkport) {
+// A port in network byte order as a number, and a number as a port in network byte
+// order: either way its bytes, most significant first, read as a number.
+[[nodiscard]] unsigned short swapport(unsigned short port) {
   unsigned char bytes[2];
-  memcpy(bytes, &networkport, sizeof bytes);
+  memcpy(bytes, &port, sizeof bytes);
   return static_cast<unsigned short>(bytes[0] << 8 | bytes[1]);
-}
-[[nodiscard]] unsigned short networkport(unsigned short hostport) {
-  const unsigned char bytes[2] = {static_cast<unsigned char>(hostport >> 8),
-                                  static_cast<unsigned char>(hostport)};
-  unsigned short port;
-  memcpy(&port, bytes, sizeof port);
-  return port;
 }
 
 // Whether two texts are the same. string_view's == is a template that a PIE build would
@@ -212,13 +207,9 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 
 // The value of a hexadecimal digit; 16 for any other character.
 [[nodiscard]] unsigned hexvalue(char c) {
-  if (c >= '0' && c <= '9')
-    return static_cast<unsigned>(c - '0');
-  if (c >= 'a' && c <= 'f')
-    return static_cast<unsigned>(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F')
-    return static_cast<unsigned>(c - 'A' + 10);
-  return 16;
+  const unsigned digit = static_cast<unsigned>(c - '0');
+  const unsigned letter = static_cast<unsigned>((c | 0x20) - 'a');
+  return digit < 10 ? digit : letter < 6 ? letter + 10 : 16;
 }
 
 // Whether a flags field, as the kernel writes it ("0x2"), marks an entry that holds its
@@ -233,14 +224,16 @@ constexpr char fieldspaces[] = " \t\n\v\f\r";
 // Whether a field is a hardware address as the kernel writes one: hex pairs joined by
 // colons. Anything else, the column titles among them, is no address to hand out.
 [[nodiscard]] bool ishwaddress(std::string_view text) {
-  if (text.size() > maxhwaddress || text.size() % 3 != 2)
+  if (text.size() > maxhwaddress)
     return false;
-  for (size_t at = 0; at < text.size(); ++at) {
-    const bool colon = at % 3 == 2;
-    if (colon ? text[at] != ':' : hexvalue(text[at]) > 15)
+  // Where the character falls in its group of three: two digits, then the colon.
+  size_t column = 0;
+  for (const char c : text) {
+    if (column == 2 ? c != ':' : hexvalue(c) > 15)
       return false;
+    column = column == 2 ? 0 : column + 1;
   }
-  return true;
+  return column == 2;
 }
 
 // Takes the hardware address from the rest of a table line, after its address; false when
@@ -478,9 +471,11 @@ void arplookup(std::string_view dotted, std::string_view device) {
 [[nodiscard]] bool isnosource(unsigned char family, const unsigned char *address) {
   if (family == AF_INET)
     return address[0] == 0 || address[0] == 127;
-  static const unsigned char loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  unsigned char unspecified[16] = {};
-  return memcmp(address, unspecified, 16) == 0 || memcmp(address, loopback, 16) == 0;
+  // :: and ::1: fifteen zero bytes, then 0 or 1.
+  unsigned char high = 0;
+  for (size_t i = 0; i < 15; ++i)
+    high |= address[i];
+  return high == 0 && address[15] <= 1;
 }
 
 // Takes the server's own address, which most servers name in SERVER_ADDR, as the reply's
@@ -519,12 +514,17 @@ void formathwaddress(const unsigned char *bytes, size_t count, char (&text)[hwte
 void formatdotted(const unsigned char *bytes, char (&text)[INET_ADDRSTRLEN]) {
   char *out = text;
   for (size_t i = 0; i < 4; ++i) {
-    const unsigned byte = bytes[i];
-    if (byte >= 100)
-      *out++ = static_cast<char>('0' + byte / 100);
-    if (byte >= 10)
-      *out++ = static_cast<char>('0' + byte / 10 % 10);
-    *out++ = static_cast<char>('0' + byte % 10);
+    // The hundreds and tens counted off, no division needed.
+    unsigned byte = bytes[i], hundreds = 0, tens = 0;
+    for (; byte >= 100; byte -= 100)
+      ++hundreds;
+    for (; byte >= 10; byte -= 10)
+      ++tens;
+    if (hundreds > 0)
+      *out++ = static_cast<char>('0' + hundreds);
+    if (hundreds > 0 || tens > 0)
+      *out++ = static_cast<char>('0' + tens);
+    *out++ = static_cast<char>('0' + byte);
     *out++ = i < 3 ? '.' : '\0';
   }
 }
@@ -592,7 +592,7 @@ template <typename Visit>
 }
 
 // Reads one open TCP connection from the kernel's socket diagnostics: when it is the
-// server's connection with the client, as far as the query knows the flow, counts it and
+// server's connection with the client, as far as the query knows the ports, counts it and
 // takes what the kernel says of it: the server's address and port, the device its socket
 // is bound to, its owner and, for a caller with CAP_NET_ADMIN, its mark. Always unknown:
 // the dump goes on to its end, so that two connections that fit show as such.
@@ -605,9 +605,8 @@ template <typename Visit>
   const unsigned family = connection.idiag_family;
   if (connection.idiag_state >= 32 || (openstates & 1u << connection.idiag_state) == 0 ||
       !isqueryaddress(family, id.idiag_dst, query.client, query) ||
-      hostport(id.idiag_dport) != query.clientport ||
-      (query.serverport != 0 && hostport(id.idiag_sport) != query.serverport) ||
-      (query.knowsserver && !isqueryaddress(family, id.idiag_src, query.server, query)))
+      (query.clientport != 0 && swapport(id.idiag_dport) != query.clientport) ||
+      (query.serverport != 0 && swapport(id.idiag_sport) != query.serverport))
     return answer::unknown;
   ++query.connections;
   struct connection &found = query.found;
@@ -615,7 +614,8 @@ template <typename Visit>
   unsigned char local[16];
   memcpy(local, id.idiag_src, sizeof local);
   memcpy(found.server, family == query.family ? local : local + 12, addresslength(query));
-  found.serverport = hostport(id.idiag_sport);
+  found.serverport = swapport(id.idiag_sport);
+  found.clientport = swapport(id.idiag_dport);
   found.boundindex = id.idiag_if;
   found.owner = connection.idiag_uid;
   const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof connection),
@@ -866,8 +866,8 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   // over them, and have no rule that selects on them.
   if (query.clientport != 0 && query.serverport != 0) {
     const unsigned char protocol = IPPROTO_TCP;
-    const unsigned short serverport = networkport(query.serverport),
-                         clientport = networkport(query.clientport);
+    const unsigned short serverport = swapport(query.serverport),
+                         clientport = swapport(query.clientport);
     addattribute(header, RTA_IP_PROTO, &protocol, sizeof protocol);
     addattribute(header, RTA_SPORT, &serverport, sizeof serverport);
     addattribute(header, RTA_DPORT, &clientport, sizeof clientport);
@@ -908,7 +908,7 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   inet_diag_hostcond condition = {};
   condition.family = query.family;
   condition.prefix_len = static_cast<unsigned char>(8 * addresslength(query));
-  condition.port = query.clientport;
+  condition.port = query.clientport != 0 ? query.clientport : -1;
   const size_t size = sizeof(inet_diag_bc_op) + sizeof condition + addresslength(query);
   const inet_diag_bc_op test = {INET_DIAG_BC_D_COND, static_cast<unsigned char>(size),
                                 static_cast<unsigned short>(size + 4)};
@@ -920,80 +920,53 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   return ask(sock, header, query);
 }
 
-// Reads the server's end of the connection from standard input, where a server hands the
-// CGI program its socket itself: when its peer is the client (at the client's port, where
-// known), the socket names the server's address and port and its mark, which reading
-// needs no privilege there.
-void readstdinsocket(neighbourquery &query) {
-  sockaddr_in6 peer = {}, local = {};
-  socklen_t peerlength = sizeof peer, locallength = sizeof local;
-  if (getpeername(STDIN_FILENO, reinterpret_cast<sockaddr *>(&peer), &peerlength) != 0 ||
-      getsockname(STDIN_FILENO, reinterpret_cast<sockaddr *>(&local), &locallength) != 0 ||
-      peer.sin6_family != local.sin6_family)
-    return;
-  const bool ipv4 = peer.sin6_family == AF_INET;
-  const sockaddr_in &peer4 = reinterpret_cast<const sockaddr_in &>(peer);
-  const sockaddr_in &local4 = reinterpret_cast<const sockaddr_in &>(local);
-  __be32 peeraddress[4], localaddress[4];
-  memcpy(peeraddress, ipv4 ? static_cast<const void *>(&peer4.sin_addr) : &peer.sin6_addr, 16);
-  memcpy(localaddress, ipv4 ? static_cast<const void *>(&local4.sin_addr) : &local.sin6_addr, 16);
-  const unsigned char family = ipv4 ? AF_INET : AF_INET6;
-  const unsigned short peerport = hostport(ipv4 ? peer4.sin_port : peer.sin6_port);
-  if (!isqueryaddress(family, peeraddress, query.client, query) ||
-      (query.clientport != 0 && peerport != query.clientport))
-    return;
-  unsigned char bytes[16];
-  memcpy(bytes, localaddress, sizeof bytes);
-  memcpy(query.server, family == query.family ? bytes : bytes + 12, addresslength(query));
-  query.knowsserver = query.serverfromkernel = true;
-  query.clientport = peerport;
-  query.serverport = hostport(ipv4 ? local4.sin_port : local.sin6_port);
-  socklen_t marklength = sizeof query.mark;
-  query.knowsmark = getsockopt(STDIN_FILENO, SOL_SOCKET, SO_MARK, &query.mark, &marklength) == 0;
-}
-
-// Finds the server's connection with the client, whose socket the reply leaves by: from
-// standard input where the server hands it over, then through the kernel's socket
-// diagnostics, which need no privilege. An IPv4 client may be on an IPv6 socket, by its
-// mapped address. found when exactly one connection fits; the query then holds what the
-// kernel says of it.
-[[nodiscard]] answer findconnection(neighbourquery &query) {
-  readstdinsocket(query);
-  if (query.clientport == 0)
-    return answer::unknown;
+// Finds the server's connection with the client, whose socket the reply leaves by,
+// through the kernel's socket diagnostics, which need no privilege: by the client's address
+// and port, or, where the server names no client port, by its address and the server's
+// port, or its address alone, which a client holding two connections leaves in doubt. An
+// IPv4 client may be on an IPv6 socket, by its mapped address. When exactly one connection
+// fits, the query holds what the kernel says of it.
+void findconnection(neighbourquery &query) {
+  // A kernel without socket diagnostics has none to show: none is found.
+  query.searched = true;
+  query.connections = 0;
   const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
   if (sock < 0)
-    return answer::failed;
-  query.connections = 0;
+    return;
   answer result = askconnections(sock, query.family, query);
   if (query.family == AF_INET && (result == answer::found || result == answer::unknown) &&
       query.connections == 0)
     result = askconnections(sock, AF_INET6, query);
   close(sock);
   if (result != answer::found)
-    return result;
-  // The kernel's word on the connection stands over the variables'.
+    return;
+  // A server that names another address than its connection's names a source that neither
+  // vouches for.
+  if (query.knowsserver && memcmp(query.server, query.found.server, addresslength(query)) != 0) {
+    query.knowsserver = false;
+    query.connections = 0;
+    return;
+  }
   memcpy(query.server, query.found.server, sizeof query.server);
   query.knowsserver = query.serverfromkernel = true;
   query.serverport = query.found.serverport;
+  query.clientport = query.found.clientport;
   if (query.found.knowsmark) {
     query.mark = query.found.mark;
     query.knowsmark = true;
   }
-  return result;
 }
 
 // What the rules select on that the query does not know: the source is known from the
-// connection, or, where no port names the connection, from the server's IPv4 address,
-// which the kernel refuses as a source unless this host holds it; the flow, the owner and
-// the domain only from the connection; the mark from the connection or the server's
-// socket.
+// connection, or, where none was found, from the server's IPv4 address, which the kernel
+// refuses as a source unless this host holds it; the flow, the owner and the domain only
+// from the connection; the mark from the connection.
 [[nodiscard]] unsigned unknownneeds(const neighbourquery &query) {
   unsigned known = query.connections == 1 ? needsource | needflow | needowner | needdomain : 0;
-  // Where the connection can be asked, it vouches for the source: an address of this host
-  // that the server names may still be another of its addresses than the client reached.
+  // The connection vouches for the source: an address of this host that the server names
+  // may still be another of its addresses than the client reached.
   if (query.serverfromkernel ||
-      (query.knowsserver && query.family == AF_INET && query.clientport == 0))
+      (query.knowsserver && query.family == AF_INET && query.searched && query.connections == 0))
     known |= needsource;
   if (query.knowsmark)
     known |= needmark;
@@ -1018,8 +991,8 @@ void readstdinsocket(neighbourquery &query) {
 [[nodiscard]] answer findroute(int sock, neighbourquery &query) {
   if (askrules(sock, query) != answer::found)
     return answer::none;
-  if (unknownneeds(query) != 0 && findconnection(query) != answer::found)
-    return answer::none;
+  if (unknownneeds(query) != 0)
+    findconnection(query);
   if (unknownneeds(query) != 0)
     return answer::none;
   const answer route = askroute(sock, true, query);
@@ -1028,8 +1001,9 @@ void readstdinsocket(neighbourquery &query) {
   // The path is the flow's: its source, and its protocol and ports unless the kernel hashes
   // IPv4 addresses alone.
   const bool addressesonly = query.family == AF_INET && hashesaddressesonly();
-  if (query.connections != 1 && !(addressesonly && query.knowsserver) &&
-      findconnection(query) != answer::found)
+  if (!query.searched && !(addressesonly && query.knowsserver))
+    findconnection(query);
+  if (!query.knowsserver || (!addressesonly && query.connections != 1))
     return answer::none;
   query.multipath = false;
   const answer path = askroute(sock, false, query);
