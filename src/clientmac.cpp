@@ -32,7 +32,6 @@
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
-#include <linux/sock_diag.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <net/route.h>
@@ -103,15 +102,13 @@ enum need : unsigned {
   needunknown = 32 // what this program never learns (tos, and selectors newer than it)
 };
 
-// What the kernel's socket diagnostics say of an open connection of the server's.
+// What the kernel's socket diagnostics say of an open connection of the server's: its
+// ends, the device its socket is bound to, its owner, and, for a caller with
+// CAP_NET_ADMIN, its mark.
 struct connection {
-  unsigned char server[16]; // its local address: the reply's source
-  unsigned short serverport;
-  unsigned short clientport;
-  unsigned boundindex; // the device its socket is bound to, its routing domain; 0 for none
-  unsigned owner;      // the uid of its socket
-  unsigned mark;       // its mark, for a caller with CAP_NET_ADMIN
-  bool knowsmark;      // whether mark holds it
+  inet_diag_msg socket;
+  unsigned mark;
+  bool knowsmark;
 };
 
 // One lookup: what is known of the reply to the client, the flow its route is chosen by,
@@ -128,6 +125,8 @@ struct neighbourquery {
   bool searched;              // whether the connection was looked for
   unsigned connections;       // how many open connections fit the flow, once asked
   connection found;           // the last of them: the server's connection when only one fits
+  unsigned boundindex;        // the device the connection's socket is bound to: its domain
+  unsigned owner;             // the uid of the connection's socket
   unsigned mark;              // the reply's mark, once known
   bool knowsmark;             // whether mark holds it
   unsigned needs;             // what the rules select on (need), once asked
@@ -342,11 +341,24 @@ void arplookup(std::string_view dotted, std::string_view device) {
   return variable[strspn(variable, fieldspaces)] == '\0';
 }
 
+// Whether the text before start ends in the prefix of an IPv4-mapped address, ":ffff:"
+// in either case.
+[[nodiscard]] bool ismappedprefix(std::string_view text, size_t start) {
+  constexpr char prefix[] = ":ffff:";
+  constexpr size_t length = sizeof prefix - 1;
+  if (start < length)
+    return false;
+  for (size_t i = 0; i < length; ++i)
+    if ((text[start - length + i] | 0x20) != prefix[i])
+      return false;
+  return true;
+}
+
 // Reads the one IPv4 address that stands in text as a whole address, with no digit,
 // letter or dot beside it ("[192.0.2.1]:80", "192.0.2.1%lan0"), into the query's client;
 // noaddress when text holds none, or more than one ("192.0.2.1;192.0.2.2"), which names no
-// single client. A dotted quad after a colon ends an IPv6 address ("::ffff:", "2001:db8::"):
-// it is a piece of that address, never one of its own.
+// single client. A dotted quad after a colon ends an IPv6 address ("2001:db8::"): it is a
+// piece of that address, never one of its own, unless the address maps it ("::ffff:").
 [[nodiscard]] clientkind findaddress(std::string_view text, neighbourquery &query) {
   unsigned found = 0;
   size_t start = 0;
@@ -356,7 +368,8 @@ void arplookup(std::string_view dotted, std::string_view device) {
     // A word of address characters ends here: it may be a dotted quad.
     char word[INET_ADDRSTRLEN];
     unsigned char address[4];
-    const bool aftercolon = start > 0 && text[start - 1] == ':';
+    // After a colon, only an IPv4-mapped address's prefix ("::ffff:") lets it stand.
+    const bool aftercolon = start > 0 && text[start - 1] == ':' && !ismappedprefix(text, start);
     if (copytext({text.data() + start, at - start}, word, sizeof word) &&
         inet_pton(AF_INET, word, address) == 1) {
       memcpy(query.client, address, sizeof address);
@@ -379,27 +392,6 @@ void arplookup(std::string_view dotted, std::string_view device) {
   return query.family == AF_INET ? 4 : 16;
 }
 
-// Takes "[address]" or "[address]:port" apart: sets text to what the brackets hold, and
-// returns true when text was so written.
-[[nodiscard]] bool takebrackets(std::string_view &text) {
-  if (text.size() < 2 || text.front() != '[')
-    return false;
-  size_t close = 1;
-  while (close < text.size() && text[close] != ']')
-    ++close;
-  if (close == text.size())
-    return false;
-  // After the brackets, nothing, or a port: a colon and digits.
-  size_t at = close + 1;
-  if (at < text.size() && text[at++] != ':')
-    return false;
-  for (; at < text.size(); ++at)
-    if (text[at] < '0' || text[at] > '9')
-      return false;
-  text = {text.data() + 1, close - 1};
-  return true;
-}
-
 // The place of the first c in text; text's size when there is none. string_view's own
 // find and substr are templates whose range checks throw, which would bring libstdc++ in.
 [[nodiscard]] size_t findchar(std::string_view text, char c) {
@@ -410,13 +402,14 @@ void arplookup(std::string_view dotted, std::string_view device) {
 }
 
 // Tells what a variable's text names. For an address, sets the query's family, client
-// address and the interface its zone names (0 for any), after setting aside "[...]", a
-// port after the brackets and "%zone" from an IPv6 one; an IPv4-mapped address stands for
+// address and the interface its zone names (0 for any), after setting aside "[...]" and
+// "%zone" from an IPv6 one; an IPv4-mapped address stands for
 // its IPv4 address. Text that is no address may still hold one IPv4 address, which then
 // stands for the client.
 [[nodiscard]] clientkind classify(std::string_view text, neighbourquery &query) {
   const std::string_view whole = text;
-  const bool bracketed = takebrackets(text);
+  if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
+    text = {text.data() + 1, text.size() - 2};
   const size_t percent = findchar(text, '%');
   const bool haszone = percent < text.size();
   const std::string_view bare(text.data(), percent);
@@ -424,8 +417,7 @@ void arplookup(std::string_view dotted, std::string_view device) {
   in6_addr parsed;
   // A dotted quad is no IPv6 address: it is the one IPv4 address in its own text.
   if (!copytext(bare, address, sizeof address) || inet_pton(AF_INET6, address, &parsed) != 1)
-    return bracketed && findchar(bare, ':') < bare.size() ? clientkind::noaddress
-                                                          : findaddress(whole, query);
+    return findaddress(whole, query);
   if (IN6_IS_ADDR_V4MAPPED(&parsed)) {
     query.family = AF_INET;
     memcpy(query.client, parsed.s6_addr + 12, 4);
@@ -597,28 +589,20 @@ template <typename Visit>
 // is bound to, its owner and, for a caller with CAP_NET_ADMIN, its mark. Always unknown:
 // the dump goes on to its end, so that two connections that fit show as such.
 [[nodiscard]] answer matchsocket(const char *body, size_t length, neighbourquery &query) {
-  inet_diag_msg connection;
-  if (length < NLMSG_ALIGN(sizeof connection))
+  inet_diag_msg socket;
+  if (length < NLMSG_ALIGN(sizeof socket))
     return answer::unknown;
-  memcpy(&connection, body, sizeof connection);
-  const inet_diag_sockid &id = connection.id;
-  const unsigned family = connection.idiag_family;
-  if (connection.idiag_state >= 32 || (openstates & 1u << connection.idiag_state) == 0 ||
-      !isqueryaddress(family, id.idiag_dst, query.client, query) ||
-      (query.clientport != 0 && swapport(id.idiag_dport) != query.clientport) ||
-      (query.serverport != 0 && swapport(id.idiag_sport) != query.serverport))
+  memcpy(&socket, body, sizeof socket);
+  if (socket.idiag_state >= 32 || (openstates & 1u << socket.idiag_state) == 0 ||
+      !isqueryaddress(socket.idiag_family, socket.id.idiag_dst, query.client, query) ||
+      (query.clientport != 0 && swapport(socket.id.idiag_dport) != query.clientport) ||
+      (query.serverport != 0 && swapport(socket.id.idiag_sport) != query.serverport))
     return answer::unknown;
   ++query.connections;
-  struct connection &found = query.found;
-  found = {};
-  unsigned char local[16];
-  memcpy(local, id.idiag_src, sizeof local);
-  memcpy(found.server, family == query.family ? local : local + 12, addresslength(query));
-  found.serverport = swapport(id.idiag_sport);
-  found.clientport = swapport(id.idiag_dport);
-  found.boundindex = id.idiag_if;
-  found.owner = connection.idiag_uid;
-  const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof connection),
+  connection &found = query.found;
+  found.socket = socket;
+  found.knowsmark = false;
+  const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof socket),
                                    [&](unsigned type, const char *payload, size_t size) {
                                      if (type == INET_DIAG_MARK && size == sizeof found.mark) {
                                        memcpy(&found.mark, payload, sizeof found.mark);
@@ -734,7 +718,7 @@ template <typename Visit>
 [[nodiscard]] answer matchdone(unsigned short asked, const neighbourquery &query) {
   if (asked == RTM_GETRULE)
     return answer::found;
-  if (asked == SOCK_DIAG_BY_FAMILY)
+  if (asked == TCPDIAG_GETSOCK)
     return query.connections == 1 ? answer::found : answer::unknown;
   return query.hwaddress[0] != '\0' ? answer::found : answer::unknown;
 }
@@ -768,7 +752,7 @@ template <typename Visit>
       settled = matchneighbour(body, bodylength, query);
     else if (asked == RTM_GETRULE && header.nlmsg_type == RTM_NEWRULE)
       settled = matchrule(body, bodylength, query);
-    else if (asked == SOCK_DIAG_BY_FAMILY && header.nlmsg_type == SOCK_DIAG_BY_FAMILY)
+    else if (asked == TCPDIAG_GETSOCK && header.nlmsg_type == TCPDIAG_GETSOCK)
       settled = matchsocket(body, bodylength, query);
     // A get is answered by this one message; only a dump goes on.
     if (settled != answer::unknown || (header.nlmsg_flags & NLM_F_MULTI) == 0)
@@ -857,9 +841,7 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   addattribute(header, RTA_DST, query.client, addresslength(query));
   if (query.knowsserver)
     addattribute(header, RTA_SRC, query.server, addresslength(query));
-  const unsigned domain = query.connections == 1 && query.found.boundindex != 0
-                              ? query.found.boundindex
-                              : query.zoneindex;
+  const unsigned domain = query.boundindex != 0 ? query.boundindex : query.zoneindex;
   if (domain != 0)
     addattribute(header, RTA_OIF, &domain, sizeof domain);
   // The protocol and ports: Linux 4.17 and later; the owner: 4.10. Older kernels pass
@@ -873,7 +855,7 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     addattribute(header, RTA_DPORT, &clientport, sizeof clientport);
   }
   if (query.connections == 1)
-    addattribute(header, RTA_UID, &query.found.owner, sizeof query.found.owner);
+    addattribute(header, RTA_UID, &query.owner, sizeof query.owner);
   if (query.knowsmark)
     addattribute(header, RTA_MARK, &query.mark, sizeof query.mark);
   return ask(sock, header, query);
@@ -892,17 +874,17 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   return ask(sock, header, query);
 }
 
-// Asks the kernel's socket diagnostics, in sockets of family, for the open TCP
-// connections of the client's address and port. The kernel filters them itself, so that
-// a busy host's other connections cost nothing here; matchsocket holds each to the rest
-// of what the query knows of the flow.
-[[nodiscard]] answer askconnections(int sock, unsigned char family, neighbourquery &query) {
-  inet_diag_req_v2 request = {};
-  request.sdiag_family = family;
-  request.sdiag_protocol = IPPROTO_TCP;
+// Asks the kernel's socket diagnostics for the open TCP connections of the client's
+// address, and port where known, in sockets of both families at once: the older form of
+// the question (TCPDIAG_GETSOCK) dumps both, and an IPv4 client stands in an IPv6 socket
+// by its mapped address, which the kernel's address test takes as the client's. The
+// kernel filters them itself, so that a busy host's other connections cost nothing here;
+// matchsocket holds each to the rest of what the query knows of the flow.
+[[nodiscard]] answer askconnections(int sock, neighbourquery &query) {
+  inet_diag_req request = {};
   request.idiag_states = openstates;
   question q;
-  nlmsghdr &header = startquestion(q, SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, &request, sizeof request);
+  nlmsghdr &header = startquestion(q, TCPDIAG_GETSOCK, NLM_F_DUMP, &request, sizeof request);
   // One test: the client's end is at this address and port. A socket that fails it jumps
   // past the filter's end, which rejects it.
   inet_diag_hostcond condition = {};
@@ -933,24 +915,28 @@ void findconnection(neighbourquery &query) {
   const int sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
   if (sock < 0)
     return;
-  answer result = askconnections(sock, query.family, query);
-  if (query.family == AF_INET && (result == answer::found || result == answer::unknown) &&
-      query.connections == 0)
-    result = askconnections(sock, AF_INET6, query);
+  const answer result = askconnections(sock, query);
   close(sock);
   if (result != answer::found)
     return;
+  // The connection's own address, which an IPv4 client's on an IPv6 socket maps.
+  const inet_diag_msg &socket = query.found.socket;
+  unsigned char local[16];
+  memcpy(local, socket.id.idiag_src, sizeof local);
+  const unsigned char *server = socket.idiag_family == query.family ? local : local + 12;
   // A server that names another address than its connection's names a source that neither
   // vouches for.
-  if (query.knowsserver && memcmp(query.server, query.found.server, addresslength(query)) != 0) {
+  if (query.knowsserver && memcmp(query.server, server, addresslength(query)) != 0) {
     query.knowsserver = false;
     query.connections = 0;
     return;
   }
-  memcpy(query.server, query.found.server, sizeof query.server);
+  memcpy(query.server, server, addresslength(query));
   query.knowsserver = query.serverfromkernel = true;
-  query.serverport = query.found.serverport;
-  query.clientport = query.found.clientport;
+  query.serverport = swapport(socket.id.idiag_sport);
+  query.clientport = swapport(socket.id.idiag_dport);
+  query.boundindex = socket.id.idiag_if;
+  query.owner = socket.idiag_uid;
   if (query.found.knowsmark) {
     query.mark = query.found.mark;
     query.knowsmark = true;

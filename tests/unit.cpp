@@ -191,16 +191,14 @@ const onecase ipv6cases[] = {
   {"link-local, top of fe80::/10", "febf::22", "ipv6 febf::22 every link"},
   {"site-local is no link-local", "fec0::22", "ipv6 fec0::22"},
   {"global with a zone", "2001:db8::22%lo", "ipv6 2001:db8::22 on 1"},
-  {"bracketed, with a port", "[2001:db8::22]:80", "ipv6 2001:db8::22"},
-  {"bracketed, a zone and a port", "[fe80::22%lo]:80", "ipv6 fe80::22 on 1"},
-  // An IPv6 address whose last 32 bits are written dotted names the IPv6 client, never the
-  // IPv4 one its dotted quad spells.
+  // An IPv6 address with a port names no client; one whose last 32 bits are written
+  // dotted names the IPv6 client, or with a port no one, never the IPv4 client its dotted
+  // quad spells.
+  {"bracketed, with a port", "[2001:db8::22]:80", "noaddress"},
   {"dotted tail", "2001:db8::198.51.100.22", "ipv6 2001:db8::198.51.100.22"},
-  {"dotted tail, bracketed, with a port", "[2001:db8::198.51.100.22]:80",
-   "ipv6 2001:db8::198.51.100.22"},
+  {"dotted tail, bracketed", "[2001:db8::198.51.100.22]", "ipv6 2001:db8::198.51.100.22"},
+  {"dotted tail, bracketed, with a port", "[2001:db8::198.51.100.22]:80", "noaddress"},
   {"dotted tail and a port, unbracketed", "2001:db8::198.51.100.22:80", "noaddress"},
-  {"bracketed, then a word", "[2001:db8::22]x", "noaddress"},
-  {"bracketed, no address", "[2001:db8::22::1]:80", "noaddress"},
 };
 
 // A zone names its interface by name, or else by number; a zone that names no interface
@@ -533,7 +531,7 @@ void socketitem(datagram &d, const char *words, unsigned sequence) {
       return bad(word);
     used += more;
   }
-  begin(d, SOCK_DIAG_BY_FAMILY, NLM_F_MULTI, sequence, &connection, sizeof connection);
+  begin(d, TCPDIAG_GETSOCK, NLM_F_MULTI, sequence, &connection, sizeof connection);
   if (marked)
     attribute(d, INET_DIAG_MARK, &mark, sizeof mark);
 }
@@ -661,7 +659,7 @@ void scantest(const onecase &c, const char *context, text &got) {
   const named questions[] = {{"route", RTM_GETROUTE},
                              {"neigh", RTM_GETNEIGH},
                              {"rules", RTM_GETRULE},
-                             {"sockets", SOCK_DIAG_BY_FAMILY}};
+                             {"sockets", TCPDIAG_GETSOCK}};
   const char *const needwords[] = {"source", "flow", "owner", "mark", "domain", "unknown"};
   neighbourquery query = {};
   char client[INET6_ADDRSTRLEN] = "", question[8] = "", word[8] = "", on[16] = "", held[160] = "";
@@ -688,11 +686,11 @@ void scantest(const onecase &c, const char *context, text &got) {
       snprintf(held + strlen(held), sizeof held - strlen(held), " %s", needwords[bit]);
   if (query.connections != 0) {
     char server[INET6_ADDRSTRLEN];
-    const connection &found = query.found;
-    inet_ntop(query.family, found.server, server, sizeof server);
+    const inet_diag_msg &socket = query.found.socket;
+    inet_ntop(socket.idiag_family, socket.id.idiag_src, server, sizeof server);
     snprintf(held + strlen(held), sizeof held - strlen(held), " %u from %s/%u if %u uid %u%s",
-             query.connections, server, found.serverport, found.boundindex, found.owner,
-             found.knowsmark ? " marked" : "");
+             query.connections, server, ntohs(socket.id.idiag_sport), socket.id.idiag_if,
+             socket.idiag_uid, query.found.knowsmark ? " marked" : "");
   }
   snprintf(got, sizeof got, "%s%s%s%s%s%s", answernames[static_cast<int>(scan)], on,
            query.hwaddress[0] != '\0' ? " " : "", query.hwaddress,
@@ -870,7 +868,7 @@ const onecase socketcases[] = {
   {"bound to a VRF, marked", "socket $10/40000 $1/80 if 7 mark 5, done",
    "found 1 from $1/80 if 7 uid 0 marked"},
   {"on an IPv6 socket", "socket ::ffff:$10/40000 ::ffff:$1/8080, done",
-   "found 1 from $1/8080 if 0 uid 0"},
+   "found 1 from ::ffff:$1/8080 if 0 uid 0"},
   {"another port of the client", "socket $10/40001 $1/80, done", "unknown"},
   {"another client", "socket $11/40000 $1/80, done", "unknown"},
   {"an IPv6 client's", "socket @10/40000 @1/80, done", "unknown"},
@@ -914,11 +912,11 @@ extern "C" ssize_t sendto(int, const void *buffer, size_t length, int, const soc
   const bool dump = (header.nlmsg_flags & NLM_F_DUMP) != 0;
   const size_t used = strlen(kernel.questions);
   snprintf(kernel.questions + used, sizeof kernel.questions - used, "%s%s", used > 0 ? " " : "",
-           header.nlmsg_type == RTM_GETROUTE          ? "route"
-           : header.nlmsg_type == RTM_GETRULE         ? "rules"
-           : header.nlmsg_type == SOCK_DIAG_BY_FAMILY ? "sockets"
-           : dump                                     ? "dump"
-                                                      : "neigh");
+           header.nlmsg_type == RTM_GETROUTE      ? "route"
+           : header.nlmsg_type == RTM_GETRULE     ? "rules"
+           : header.nlmsg_type == TCPDIAG_GETSOCK ? "sockets"
+           : dump                                 ? "dump"
+                                                  : "neigh");
   return static_cast<ssize_t>(length);
 }
 
@@ -1039,8 +1037,7 @@ const twocase lookupcases[] = {
   {"the rules unanswered", "$10", "", "rules: none"},
   {"the rules refused", "$10", "error -EINVAL rules", "rules: none"},
   {"a source rule, the server's IPv4 address, no connection", "$10 $1 40000",
-   "rule from, done | done | done | route 3 | neigh $10 3 10",
-   "rules sockets sockets route neigh: found &10"},
+   "rule from, done | done | route 3 | neigh $10 3 10", "rules sockets route neigh: found &10"},
   {"a source rule, the server's address the connection's", "$10 $1 40000",
    "rule from, done | socket $10/40000 $1/80, done | route 3 | neigh $10 3 10",
    "rules sockets route neigh: found &10"},
@@ -1054,13 +1051,13 @@ const twocase lookupcases[] = {
    "rule from, done | socket $10/40000 $1/80, done | route 3 | neigh $10 3 10",
    "rules sockets route neigh: found &10"},
   {"a source rule, on an IPv6 socket", "$10 - 40000",
-   "rule from, done | done | socket ::ffff:$10/40000 ::ffff:$1/80, done | route 3 | neigh $10 3 10",
-   "rules sockets sockets route neigh: found &10"},
+   "rule from, done | socket ::ffff:$10/40000 ::ffff:$1/80, done | route 3 | neigh $10 3 10",
+   "rules sockets route neigh: found &10"},
   {"a source rule, an IPv6 server address", "@10 @1",
    "rule inet6 from, done | done", "rules sockets: none"},
   {"a source rule, two connections", "$10 - 40000",
    "rule from, done | socket $10/40000 $1/80, socket $10/40000 $2/80, done", "rules sockets: none"},
-  {"a VRF, no connection", "$10 $1", "rule l3mdev, done | done | done", "rules sockets sockets: none"},
+  {"a VRF, no connection", "$10 $1", "rule l3mdev, done | done", "rules sockets: none"},
   {"a VRF, the connection", "$10 $1 40000 80",
    "rule l3mdev, done | socket $10/40000 $1/80 if 7, done | route 3 | neigh $10 3 10",
    "rules sockets route neigh: found &10"},
