@@ -45,7 +45,6 @@ namespace {
 constexpr std::string_view zeroaddress = "00:00:00:00:00:00";
 constexpr char arptablepath[] = "/proc/net/arp";
 constexpr char routetablepath[] = "/proc/net/route";
-constexpr char ipv4hashpolicypath[] = "/proc/sys/net/ipv4/fib_multipath_hash_policy";
 
 // The parent tells "no client was named" from every other outcome by this status alone.
 constexpr int noclientstatus = 255;
@@ -97,18 +96,9 @@ enum need : unsigned {
   needsource = 1,  // the source address (from)
   needflow = 2,    // the protocol and ports (ipproto, sport, dport)
   needowner = 4,   // the socket's owner (uidrange)
-  needmark = 8,    // the socket's mark (fwmark)
+  needmark = 8,    // the socket's mark (fwmark), which this program does not read
   needdomain = 16, // the device the socket is bound to: its VRF (l3mdev, oif)
   needunknown = 32 // what this program never learns (tos, and selectors newer than it)
-};
-
-// What the kernel's socket diagnostics say of an open connection of the server's: its
-// ends, the device its socket is bound to, its owner, and, for a caller with
-// CAP_NET_ADMIN, its mark.
-struct connection {
-  inet_diag_msg socket;
-  unsigned mark;
-  bool knowsmark;
 };
 
 // One lookup: what is known of the reply to the client, the flow its route is chosen by,
@@ -124,11 +114,9 @@ struct neighbourquery {
   unsigned short serverport;  // the reply's source port
   bool searched;              // whether the connection was looked for
   unsigned connections;       // how many open connections fit the flow, once asked
-  connection found;           // the last of them: the server's connection when only one fits
+  inet_diag_msg found;        // the last of them: the server's connection when only one fits
   unsigned boundindex;        // the device the connection's socket is bound to: its domain
   unsigned owner;             // the uid of the connection's socket
-  unsigned mark;              // the reply's mark, once known
-  bool knowsmark;             // whether mark holds it
   unsigned needs;             // what the rules select on (need), once asked
   unsigned zoneindex;         // the interface the client's zone names; 0 for none
   unsigned linkindex;         // the interface to look on, once the route names it
@@ -312,6 +300,19 @@ void arplookup(std::string_view dotted, std::string_view device) {
   return true;
 }
 
+// Reads text of at most digits decimal digits as a number; 0 for any other text.
+[[nodiscard]] unsigned readnumber(std::string_view text, size_t digits) {
+  if (text.size() > digits)
+    return 0;
+  unsigned number = 0;
+  for (const char digit : text) {
+    if (digit < '0' || digit > '9')
+      return 0;
+    number = number * 10 + static_cast<unsigned>(digit - '0');
+  }
+  return number;
+}
+
 // Returns the interface a zone names: an interface of that name, or else one of that
 // number, as the C library's resolver reads zones; 0 when there is none.
 [[nodiscard]] unsigned zoneindex(std::string_view zone) {
@@ -319,15 +320,7 @@ void arplookup(std::string_view dotted, std::string_view device) {
   if (zone.empty() || !copytext(zone, name, sizeof name))
     return 0;
   const unsigned index = if_nametoindex(name);
-  if (index != 0 || zone.size() > 9)
-    return index;
-  unsigned number = 0;
-  for (const char digit : zone) {
-    if (digit < '0' || digit > '9')
-      return 0;
-    number = number * 10 + static_cast<unsigned>(digit - '0');
-  }
-  return number;
+  return index != 0 ? index : readnumber(zone, 9);
 }
 
 // Sets text to a variable's text without the whitespace around it, which some servers and
@@ -446,14 +439,7 @@ void arplookup(std::string_view dotted, std::string_view device) {
 // Reads a port from a CGI variable's text: 1 to 65535 in decimal; 0 for anything else,
 // which names no port.
 [[nodiscard]] unsigned short readport(const char *variable) {
-  if (variable == nullptr || *variable == '\0' || strlen(variable) > 5)
-    return 0;
-  unsigned port = 0;
-  for (const char *digit = variable; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9')
-      return 0;
-    port = port * 10 + static_cast<unsigned>(*digit - '0');
-  }
+  const unsigned port = variable != nullptr ? readnumber(variable, 5) : 0;
   return port <= 65535 ? static_cast<unsigned short>(port) : 0;
 }
 
@@ -585,33 +571,20 @@ template <typename Visit>
 
 // Reads one open TCP connection from the kernel's socket diagnostics: when it is the
 // server's connection with the client, as far as the query knows the ports, counts it and
-// takes what the kernel says of it: the server's address and port, the device its socket
-// is bound to, its owner and, for a caller with CAP_NET_ADMIN, its mark. Always unknown:
-// the dump goes on to its end, so that two connections that fit show as such.
+// keeps what the kernel says of it. Always unknown: the dump goes on to its end, so that
+// two connections that fit show as such.
 [[nodiscard]] answer matchsocket(const char *body, size_t length, neighbourquery &query) {
   inet_diag_msg socket;
   if (length < NLMSG_ALIGN(sizeof socket))
     return answer::unknown;
   memcpy(&socket, body, sizeof socket);
-  if (socket.idiag_state >= 32 || (openstates & 1u << socket.idiag_state) == 0 ||
-      !isqueryaddress(socket.idiag_family, socket.id.idiag_dst, query.client, query) ||
+  // The kernel lists only the open states asked for.
+  if (!isqueryaddress(socket.idiag_family, socket.id.idiag_dst, query.client, query) ||
       (query.clientport != 0 && swapport(socket.id.idiag_dport) != query.clientport) ||
       (query.serverport != 0 && swapport(socket.id.idiag_sport) != query.serverport))
     return answer::unknown;
   ++query.connections;
-  connection &found = query.found;
-  found.socket = socket;
-  found.knowsmark = false;
-  const bool whole = eachattribute(body, length, NLMSG_ALIGN(sizeof socket),
-                                   [&](unsigned type, const char *payload, size_t size) {
-                                     if (type == INET_DIAG_MARK && size == sizeof found.mark) {
-                                       memcpy(&found.mark, payload, sizeof found.mark);
-                                       found.knowsmark = true;
-                                     }
-                                   });
-  // A connection half read is two readings of one: none to go by.
-  if (!whole)
-    ++query.connections;
+  query.found = socket;
   return answer::unknown;
 }
 
@@ -825,7 +798,7 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
 }
 
 // Asks for the route to the client as the reply asks for it, with every field of its flow
-// that the query knows: the source, the protocol and ports, the socket's owner and mark,
+// that the query knows: the source, the protocol and ports, the socket's owner,
 // and the device its socket is bound to (the routing domain), or else the interface the
 // client's zone names. Of a route of many paths, the route itself (RTM_F_FIB_MATCH, which
 // kernels before 4.13 pass over and answer as the path) or the path the flow takes.
@@ -856,8 +829,6 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   }
   if (query.connections == 1)
     addattribute(header, RTA_UID, &query.owner, sizeof query.owner);
-  if (query.knowsmark)
-    addattribute(header, RTA_MARK, &query.mark, sizeof query.mark);
   return ask(sock, header, query);
 }
 
@@ -920,7 +891,7 @@ void findconnection(neighbourquery &query) {
   if (result != answer::found)
     return;
   // The connection's own address, which an IPv4 client's on an IPv6 socket maps.
-  const inet_diag_msg &socket = query.found.socket;
+  const inet_diag_msg &socket = query.found;
   unsigned char local[16];
   memcpy(local, socket.id.idiag_src, sizeof local);
   const unsigned char *server = socket.idiag_family == query.family ? local : local + 12;
@@ -937,16 +908,13 @@ void findconnection(neighbourquery &query) {
   query.clientport = swapport(socket.id.idiag_dport);
   query.boundindex = socket.id.idiag_if;
   query.owner = socket.idiag_uid;
-  if (query.found.knowsmark) {
-    query.mark = query.found.mark;
-    query.knowsmark = true;
-  }
 }
 
 // What the rules select on that the query does not know: the source is known from the
 // connection, or, where none was found, from the server's IPv4 address, which the kernel
 // refuses as a source unless this host holds it; the flow, the owner and the domain only
-// from the connection; the mark from the connection.
+// from the connection; the mark never: reading a socket's mark takes CAP_NET_ADMIN, and
+// the firmware's budget has no room for it.
 [[nodiscard]] unsigned unknownneeds(const neighbourquery &query) {
   unsigned known = query.connections == 1 ? needsource | needflow | needowner | needdomain : 0;
   // The connection vouches for the source: an address of this host that the server names
@@ -954,21 +922,7 @@ void findconnection(neighbourquery &query) {
   if (query.serverfromkernel ||
       (query.knowsserver && query.family == AF_INET && query.searched && query.connections == 0))
     known |= needsource;
-  if (query.knowsmark)
-    known |= needmark;
   return query.needs & ~known;
-}
-
-// Whether the kernel hashes an IPv4 flow by its addresses alone when it picks one of many
-// paths (fib_multipath_hash_policy 0, the default), so that the source picks the path.
-[[nodiscard]] bool hashesaddressesonly() {
-  FILE *file = fopen(ipv4hashpolicypath, "r");
-  if (file == nullptr)
-    return false;
-  char policy[4] = "";
-  const bool read = fgets(policy, sizeof policy, file) != nullptr;
-  fclose(file);
-  return read && policy[0] == '0' && policy[1] == '\n';
 }
 
 // Learns the route the reply to the client takes, into the query's link: the rules say
@@ -984,12 +938,11 @@ void findconnection(neighbourquery &query) {
   const answer route = askroute(sock, true, query);
   if (route != answer::found || !query.multipath)
     return route;
-  // The path is the flow's: its source, and its protocol and ports unless the kernel hashes
-  // IPv4 addresses alone.
-  const bool addressesonly = query.family == AF_INET && hashesaddressesonly();
-  if (!query.searched && !(addressesonly && query.knowsserver))
+  // The path is the flow's, which only the connection names whole: the kernel may hash its
+  // ports and protocol too (fib_multipath_hash_policy), and IPv6 always hashes the protocol.
+  if (!query.searched)
     findconnection(query);
-  if (!query.knowsserver || (!addressesonly && query.connections != 1))
+  if (query.connections != 1)
     return answer::none;
   query.multipath = false;
   const answer path = askroute(sock, false, query);
