@@ -334,17 +334,13 @@ void arplookup(std::string_view dotted, std::string_view device) {
   return variable[strspn(variable, fieldspaces)] == '\0';
 }
 
-// Whether the text before start ends in the prefix of an IPv4-mapped address, ":ffff:"
+// Whether the dotted quad at start follows the group of an IPv4-mapped address, "ffff:"
 // in either case.
 [[nodiscard]] bool ismappedprefix(std::string_view text, size_t start) {
-  constexpr char prefix[] = ":ffff:";
-  constexpr size_t length = sizeof prefix - 1;
-  if (start < length)
-    return false;
-  for (size_t i = 0; i < length; ++i)
-    if ((text[start - length + i] | 0x20) != prefix[i])
-      return false;
-  return true;
+  unsigned fs = 0;
+  for (size_t at = start >= 5 ? start - 5 : start; at + 1 < start; ++at)
+    fs += (text[at] | 0x20) == 'f';
+  return fs == 4;
 }
 
 // Reads the one IPv4 address that stands in text as a whole address, with no digit,
@@ -658,11 +654,11 @@ template <typename Visit>
   // On a link without ARP every neighbour carries this host's own device address.
   if (linkaddress == nullptr || entry.ndm_state == NUD_NOARP)
     return answer::none;
-  char hwaddress[hwtextsize] = {};
+  char hwaddress[hwtextsize];
   formathwaddress(reinterpret_cast<const unsigned char *>(linkaddress), linkaddresslength,
                   hwaddress);
   // Only a client on every link can have an address already: the first one listed.
-  if (query.hwaddress[0] != '\0' && memcmp(hwaddress, query.hwaddress, sizeof hwaddress) != 0)
+  if (query.hwaddress[0] != '\0' && memcmp(hwaddress, query.hwaddress, strlen(hwaddress) + 1) != 0)
     return answer::none;
   memcpy(query.hwaddress, hwaddress, sizeof hwaddress);
   return query.everylink ? answer::unknown : answer::found;
@@ -857,19 +853,24 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   question q;
   nlmsghdr &header = startquestion(q, TCPDIAG_GETSOCK, NLM_F_DUMP, &request, sizeof request);
   // One test: the client's end is at this address and port. A socket that fails it jumps
-  // past the filter's end, which rejects it.
-  inet_diag_hostcond condition = {};
-  condition.family = query.family;
-  condition.prefix_len = static_cast<unsigned char>(8 * addresslength(query));
-  condition.port = query.clientport != 0 ? query.clientport : -1;
-  const size_t size = sizeof(inet_diag_bc_op) + sizeof condition + addresslength(query);
-  const inet_diag_bc_op test = {INET_DIAG_BC_D_COND, static_cast<unsigned char>(size),
-                                static_cast<unsigned short>(size + 4)};
-  char filter[sizeof test + sizeof condition + 16];
-  memcpy(filter, &test, sizeof test);
-  memcpy(filter + sizeof test, &condition, sizeof condition);
-  memcpy(filter + sizeof test + sizeof condition, query.client, addresslength(query));
-  addattribute(header, INET_DIAG_REQ_BYTECODE, filter, size);
+  // past the filter's end, which rejects it. The layout is the kernel's inet_diag_bc_op
+  // and inet_diag_hostcond, the address after them.
+  struct {
+    inet_diag_bc_op test;
+    unsigned char family, prefixlength;
+    int port;
+    unsigned char address[16];
+  } filter = {};
+  static_assert(sizeof filter == sizeof(inet_diag_bc_op) + sizeof(inet_diag_hostcond) + 16,
+                "the kernel's layout");
+  const size_t size = sizeof filter - sizeof filter.address + addresslength(query);
+  filter.test = {INET_DIAG_BC_D_COND, static_cast<unsigned char>(size),
+                 static_cast<unsigned short>(size + 4)};
+  filter.family = query.family;
+  filter.prefixlength = static_cast<unsigned char>(8 * addresslength(query));
+  filter.port = query.clientport != 0 ? query.clientport : -1;
+  memcpy(filter.address, query.client, addresslength(query));
+  addattribute(header, INET_DIAG_REQ_BYTECODE, &filter, size);
   return ask(sock, header, query);
 }
 
@@ -895,13 +896,7 @@ void findconnection(neighbourquery &query) {
   unsigned char local[16];
   memcpy(local, socket.id.idiag_src, sizeof local);
   const unsigned char *server = socket.idiag_family == query.family ? local : local + 12;
-  // A server that names another address than its connection's names a source that neither
-  // vouches for.
-  if (query.knowsserver && memcmp(query.server, server, addresslength(query)) != 0) {
-    query.knowsserver = false;
-    query.connections = 0;
-    return;
-  }
+  // The kernel's word on the connection stands over the variables'.
   memcpy(query.server, server, addresslength(query));
   query.knowsserver = query.serverfromkernel = true;
   query.serverport = swapport(socket.id.idiag_sport);

@@ -185,7 +185,7 @@ else
   FROM=a SERVER=2001:db8:1::1 VARS=busybox check "no SERVER_ADDR, a connection" 2001:db8:1::22 02:00:00:00:00:22
   FROM=a SERVER=2001:db8:1::1 VARS=mini_httpd check "the socket on stdin" 2001:db8:1::22 02:00:00:00:00:22
   FROM=a SERVER=2001:db8:1::1 VARS='REMOTE_ADDR=$SOCAT_PEERADDR REMOTE_PORT=$SOCAT_PEERPORT SERVER_ADDR=2001:db8:1::99' \
-    check "the connection's address over the variable's" 2001:db8:1::22 00:00:00:00:00:00
+    check "the connection's address over the variable's" 2001:db8:1::22 02:00:00:00:00:22
   # Written with a port, the IPv6 client is itself, never the IPv4 client its last 32
   # bits spell (198.51.100.22 is listed too).
   FROM=a SERVER=2001:db8:1::1 VARS='REMOTE_ADDR=[2001:db8:1::c633:6416]:80 REMOTE_PORT=$SOCAT_PEERPORT' \
@@ -193,7 +193,7 @@ else
 fi
 net -6 rule del from 2001:db8:1::99 table 100 || die "cannot remove the tenant's rule"
 IPV4=1 check "dotted tail, with a port"    '[2001:db8:1::198.51.100.22]:80'     00:00:00:00:00:00
-check "the IPv6 client, dotted, with a port" '[2001:db8:1::0.0.0.34]:80'       02:00:00:00:00:22
+check "an IPv6 client with a port names no one" '[2001:db8:1::0.0.0.34]:80'   00:00:00:00:00:00
 
 # IPv4 clients, mapped or not, still come from the ARP table.
 IPV4=1 check "IPv4 client"      198.51.100.22                           02:00:00:00:04:22
