@@ -1,8 +1,8 @@
 #!/bin/bash
 # Builds the OpenWrt package in OpenWrt's own machinery, as a user of the SDK at
-# OPENWRT_SDK does (a real OpenWrt SDK, or one assembled from OpenWrt's build files), in a
-# scratch copy of that SDK: the feed by src-link to packaging/openwrt of a clean copy of
-# this tree, then feeds update and install, make defconfig, make package/clientmac/compile.
+# OPENWRT_SDK does (OpenWrt's SDK, unpacked; the suite brings none), in a scratch copy of
+# that SDK: the feed by src-link to packaging/openwrt of a clean copy of this tree, then
+# feeds update and install, make defconfig, make package/clientmac/compile.
 # The package, an .ipk (OpenWrt 24.10, opkg's) or an .apk (25.12, apk-tools v3's, read with
 # the SDK's own apk), is then held to what the firmware of the SDK's target needs: its
 # fields, its files, the loader, libraries, float ABI and budget that tests/firmware.sh
