@@ -88,6 +88,9 @@ webnet_wrapper() {
   # test can show what it exercised.
   cgiscript "$bin/addr.cgi" 'printf %s "$REMOTE_ADDR"'
   cgiscript "$bin/server.cgi" 'printf %s "${SERVER_ADDR-unset}"'
+  # Which of the other variables the reply's flow is read from the server sets, and what
+  # the CGI program's standard input is (a socket, or a pipe).
+  cgiscript "$bin/flow.cgi" 'printf "%s %s %s" "${REMOTE_PORT:+REMOTE_PORT}" "${SERVER_PORT:+SERVER_PORT}" "$(readlink /proc/self/fd/0 | cut -d: -f1)"'
   cgiscript "$bin/user.cgi" 'printf %s "$(id -un)"'
 }
 

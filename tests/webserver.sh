@@ -11,15 +11,17 @@ command -v curl >/dev/null || skip "curl is not installed"
 
 # What each server puts in REMOTE_ADDR for client .22 over IPv4, IPv6 and link-local,
 # and in SERVER_ADDR over IPv4 (the address the request came in on, from which the
-# program asks the reply's route; "unset" where the server sets none), and whom it runs
-# the CGI programs as, as Debian's package runs it.
+# program asks the reply's route; "unset" where the server sets none), whom it runs the
+# CGI programs as, as Debian's package runs it, and which of REMOTE_PORT and SERVER_PORT
+# it sets, with what the program's standard input is (mini_httpd hands a GET's CGI
+# program the connection itself).
 server=$1
 case $server in
-  lighttpd)   form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22 own4=198.51.100.1 user=www-data ;;
-  busybox)    form4='[::ffff:198.51.100.22]' form6='[2001:db8:1::22]' formll='[fe80::22%web0]' own4=unset user=root ;;
-  nginx)      form4=::ffff:198.51.100.22    form6=2001:db8:1::22     formll=fe80::22 own4=::ffff:198.51.100.1 user=www-data ;;
-  apache2)    form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 own4=198.51.100.1 user=www-data ;;
-  mini_httpd) form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 own4=unset user=nobody ;;
+  lighttpd)   form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22 own4=198.51.100.1 user=www-data flow='REMOTE_PORT SERVER_PORT /dev/null' ;;
+  busybox)    form4='[::ffff:198.51.100.22]' form6='[2001:db8:1::22]' formll='[fe80::22%web0]' own4=unset user=root flow='REMOTE_PORT  pipe' ;;
+  nginx)      form4=::ffff:198.51.100.22    form6=2001:db8:1::22     formll=fe80::22 own4=::ffff:198.51.100.1 user=www-data flow='REMOTE_PORT SERVER_PORT pipe' ;;
+  apache2)    form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 own4=198.51.100.1 user=www-data flow='REMOTE_PORT SERVER_PORT pipe' ;;
+  mini_httpd) form4=198.51.100.22           form6=2001:db8:1::22     formll=fe80::22%web0 own4=unset user=nobody flow=' SERVER_PORT socket' ;;
   *) die "usage: webserver.sh lighttpd|busybox|nginx|apache2|mini_httpd" ;;
 esac
 webnet_setup
@@ -73,6 +75,7 @@ judge "$server IPv4 REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi 4)"
 judge "$server IPv6 REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi 6)" "$form6"
 judge "$server link-local REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi ll)" "$formll"
 judge "$server IPv4 SERVER_ADDR" SERVER_ADDR "$(webnet_get c22 server.cgi 4)" "$own4"
+judge "$server flow" variables "$(webnet_get c22 flow.cgi 4)" "$flow"
 judge "$server runs CGI as" user "$(webnet_get c22 user.cgi)" "$user"
 
 finish
