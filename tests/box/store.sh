@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The guests' kernels, modules and static busybox, from Debian's packages, kept once for
 # the machine; sourced by the boxes' runners (box.sh, vm.sh) after lib.sh, whose atexit,
 # skip and die it uses. In bash.
