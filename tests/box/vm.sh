@@ -66,6 +66,8 @@ log=$scratch/log
 : >"$log"
 qemupid=""
 atexit '[ -n "$qemupid" ] && kill "$qemupid" 2>/dev/null && wait "$qemupid" 2>/dev/null'
+# timeout takes 0 as no limit at all.
+[ $SECONDS -lt $deadline ] || die "no time left to boot the guest"
 started=$(date +%s.%N)
 timeout $((deadline - SECONDS)) qemu-system-x86_64 -machine q35 -cpu max -smp 2 -m 1024 \
   -nographic -no-reboot -nic none \
