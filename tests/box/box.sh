@@ -40,39 +40,9 @@ command -v "${qemu[0]}" >/dev/null || skip "${qemu[0]} is not installed"
 command -v cpio >/dev/null || skip "cpio is not installed"
 
 # The kernel, its modules and static busybox, from Debian's packages, kept once for the
-# machine: made whole in a directory of their own and renamed into place, so that a box
-# another build tree starts meanwhile finds all of them or none.
-shared=${CLIENTMAC_BOX_CACHE:-/var/cache/clientmac/box}
-mkdir -p "$shared" 2>/dev/null && [ -w "$shared" ] || shared=${XDG_CACHE_HOME:-$HOME/.cache}/clientmac/box
-mkdir -p "$shared" || die "cannot make the cache $shared"
-store=$shared/$processor
-stored() {
-  for file in kernel vmlinuz busybox ${modules// /.ko }.ko; do
-    [ -e "$store/$file" ] || return
-  done
-}
-if ! stored; then
-  new=$(mktemp -d "$shared/new.XXXXXX") || die "cannot write to the cache $shared"
-  atexit 'rm -rf "$new"'
-  kernelpackage=$(apt-cache depends "$kernel:$arch" 2>/dev/null |
-    awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
-  [ -n "$kernelpackage" ] ||
-    skip "Debian's $arch packages are not known here (dpkg --add-architecture $arch; apt-get update)"
-  (cd "$new" && apt-get download "$kernelpackage" "busybox-static:$arch" >/dev/null 2>&1) ||
-    skip "cannot download $kernelpackage and busybox-static:$arch"
-  mkdir "$new/store" && echo "$kernelpackage" >"$new/store/kernel" &&
-    dpkg-deb -x "$new"/linux-image-*.deb "$new/unpacked" &&
-    dpkg-deb -x "$new"/busybox-static_*.deb "$new/unpacked" &&
-    cp "$new"/unpacked/boot/vmlinuz-* "$new/store/vmlinuz" &&
-    cp "$new/unpacked/bin/busybox" "$new/store/" || die "cannot unpack the packages"
-  for module in $modules; do
-    cp "$(find "$new/unpacked/lib/modules" -name "$module.ko")" "$new/store/" || die "no $module.ko in $kernelpackage"
-  done
-  # Another tree's box may have stored them first; an older store lacking a module goes.
-  if ! mv -T "$new/store" "$store" 2>/dev/null && ! stored; then
-    mv -T "$store" "$new/old" && mv -T "$new/store" "$store" || die "cannot store the packages in $store"
-  fi
-fi
+# machine.
+. "$testdir/box/store.sh"
+boxstore "$processor" "$arch" "$kernel" "$modules"
 echo "kernel: $(cat "$store/kernel") from $store"
 
 # The initramfs, made again only when one of its parts has changed.
