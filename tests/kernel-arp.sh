@@ -227,17 +227,22 @@ check "bracketed, port, route's interface" '[198.51.100.88]:80' 02:00:00:00:00:8
 check "incomplete, once known"    198.51.100.30             00:00:00:00:00:00
 check "failed, once known"        198.51.100.31             00:00:00:00:00:00
 
+# The datagrams of the rule dump on this kernel, which the fault cases count past.
+rules=1
+if [ -z "${box:-}" ] && ! emulated && command -v strace >/dev/null; then
+  rules=$(rulereads "$twice") || die "cannot count the rule dump's datagrams"
+fi
 # A failing neighbour get falls back to the table, still on the route's interface; where
 # the rules or the route cannot be learned, no entry is the client's for sure. The rules
 # are the first question, the route the second, the neighbour the third.
 FAULT=sendto:error=EINTR:when=3       check "neighbour get: EINTR"        "$twice"      "$twicemac"
 FAULT=sendto:error=ENOBUFS:when=3     check "neighbour get: ENOBUFS"      "$twice"      "$twicemac"
-FAULT=recvfrom:error=EAGAIN:when=3    check "neighbour get: no answer"    "$twice"      "$twicemac"
-FAULT=recvfrom:error=EINTR:when=3     check "neighbour get: EINTR read"   "$twice"      "$twicemac"
-FAULT=recvfrom:error=EAGAIN:when=3    check "neighbour get: no answer, failed" 198.51.100.31 00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=$((rules + 2))    check "neighbour get: no answer"    "$twice"      "$twicemac"
+FAULT=recvfrom:error=EINTR:when=$((rules + 2))     check "neighbour get: EINTR read"   "$twice"      "$twicemac"
+FAULT=recvfrom:error=EAGAIN:when=$((rules + 2))    check "neighbour get: no answer, failed" 198.51.100.31 00:00:00:00:00:00
 FAULT=sendto:retval=36:when=3         check "neighbour get lost: no wait" "$twice"      "$twicemac"
 FAULT=sendto:error=EINTR:when=2       check "route get fails, routed"     203.0.113.200 00:00:00:00:00:00
-FAULT=recvfrom:error=EAGAIN:when=2    check "route get: no answer"        "$twice"      00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=$((rules + 1))    check "route get: no answer"        "$twice"      00:00:00:00:00:00
 FAULT=sendto:error=EINTR:when=1       check "rule dump fails"             "$twice"      00:00:00:00:00:00
 FAULT=recvfrom:error=EAGAIN:when=1    check "rule dump: no answer"        "$twice"      00:00:00:00:00:00
 FAULT=socket:error=EMFILE             check "no socket, routed"           203.0.113.200 00:00:00:00:00:00

@@ -107,14 +107,19 @@ check "NOARP entry"                2001:db8:1::66                          00:00
 # Listed on two interfaces, the client is the one on the interface its route leaves by,
 # also when the neighbour get fails and the dump is read instead.
 check "route's interface"          2001:db8:5::22                          02:00:00:00:05:02
+# The datagrams of the rule dump on this kernel, which the fault cases count past.
+rules=1
+if [ -z "${box:-}" ] && ! emulated && command -v strace >/dev/null; then
+  rules=$(rulereads "$twice") || die "cannot count the rule dump's datagrams"
+fi
 # The rules are the first question, the route the second, the neighbour the third.
 FAULT=sendto:error=EINTR:when=3    check "neighbour get: EINTR"    "$twice"       "$twicemac"
-FAULT=recvfrom:error=EAGAIN:when=3 check "neighbour get: no answer" "$twice"      "$twicemac"
+FAULT=recvfrom:error=EAGAIN:when=$((rules + 2)) check "neighbour get: no answer" "$twice"      "$twicemac"
 FAULT=sendto:retval=48:when=3      check "neighbour get lost: no wait" "$twice"   "$twicemac"
-FAULT=recvfrom:error=EAGAIN:when=2 check "route get: no answer"    "$twice"       00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=$((rules + 1)) check "route get: no answer"    "$twice"       00:00:00:00:00:00
 FAULT=recvfrom:error=EAGAIN:when=1 check "rule dump: no answer"    "$twice"       00:00:00:00:00:00
-FAULT=recvfrom:error=EAGAIN:when=4 check "no zone, dump cut short"  fe80::a1      00:00:00:00:00:00
-FAULT=recvfrom:error=EAGAIN:when=2 check "no zone, route unanswered" fe80::a1     00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=$((rules + 2)) check "no zone, dump cut short"  fe80::a1      00:00:00:00:00:00
+FAULT=recvfrom:error=EAGAIN:when=$((rules + 1)) check "no zone, route unanswered" fe80::a1     00:00:00:00:00:00
 FAULT=socket:error=EAFNOSUPPORT:when=1 check "no netlink"          2001:db8:1::22 00:00:00:00:00:00
 
 # Behind a gateway the client is no neighbour: no entry under its address is its own.
