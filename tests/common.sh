@@ -75,8 +75,6 @@ neighbours() {
   done
 }
 
-# Whether a case needs the kernel's neighbour get; a kernel test says which of its do.
-needsneighbourget() { false; }
 
 # Prints the closing count and sets the exit status from it.
 finish() {

@@ -10,6 +10,7 @@
 
 . "$(dirname "$0")/lib.sh"
 require_netns
+require_kernel
 
 make_netns arp
 net addr add 198.51.100.1/24 dev lan0 && net addr add 203.0.113.1/24 dev wan0 ||
@@ -95,11 +96,7 @@ second=$(inns awk -v a=$twice '$1 == a && ++n == 2 { print $6, $4 }' /proc/net/a
 twicedev=${second% *} twicemac=${second#* }
 net route add "$twice" dev "$twicedev" || die "cannot route to $twice"
 
-# Cases run by lib.sh's check. With no table (TABLE=none), only the neighbour
-# get can answer; GET=1 marks a case that the get alone settles.
-needsneighbourget() {
-  [ "${TABLE:-}" = none ] || [ -n "${GET:-}" ]
-}
+# Cases run by lib.sh's check.
 
 # Each client gets its own hardware address, whatever the kernel lists before it.
 check "client .2"                 198.51.100.2              02:00:00:00:00:02
@@ -117,7 +114,7 @@ check "unlisted shorter client"   198.51.100.12             00:00:00:00:00:00
 check "own address"               198.51.100.1              00:00:00:00:00:00
 check "NOARP entry"               198.51.100.66             00:00:00:00:00:00
 # The kernel's "no such entry", and this host's own address, are answers: no table is read.
-TABLE=fifo GET=1 check "unlisted, table never opened" 198.51.100.202 00:00:00:00:00:00
+TABLE=fifo check "unlisted, table never opened" 198.51.100.202 00:00:00:00:00:00
 TABLE=fifo check "own address, table never opened" 198.51.100.1  00:00:00:00:00:00
 
 # The kernel's own lookup answers on the route's interface; the table, where it cannot,
@@ -229,7 +226,7 @@ check "failed, once known"        198.51.100.31             00:00:00:00:00:00
 
 # The datagrams of the rule dump on this kernel, which the fault cases count past.
 rules=1
-if [ -z "${box:-}" ] && ! emulated && command -v strace >/dev/null; then
+if [ -z "${box:-}" ] && command -v strace >/dev/null; then
   rules=$(rulereads "$twice") || die "cannot count the rule dump's datagrams"
 fi
 # A failing neighbour get falls back to the table, still on the route's interface; where
@@ -281,9 +278,7 @@ churn() {
   judge "churn: $lookups lookups of $client" lookups "$(echo "$replies" | wc -l)" "$lookups" \
     misses "$(echo "$replies" | grep -cvx "$mac")" 0
 }
-if emulated; then
-  echo "SKIPPED: churn; qemu-user refuses RTM_GETNEIGH, and the table file it falls back to can miss a changing table's entries"
-elif [ -n "${box:-}" ]; then
+if [ -n "${box:-}" ]; then
   echo "SKIPPED: churn; the box's busybox ip has no -batch to churn 4,000 entries with"
 else
   churn

@@ -58,32 +58,15 @@ webnet_client() {
 }
 
 # Writes the CGI wrapper that a router would install: the header, then clientmac itself,
-# a copy that a server's own user can reach whatever the build tree's permissions. The
-# emulator's root (qemu-user's -L), where the loader and C library are looked for, may be
-# in the build tree too (a clone under /root, which is 0700): its shared objects are
-# copied beside the binary, or qemu-user would look in the host's /lib.
+# a copy that a server's own user can reach whatever the build tree's permissions; and the
+# link a router installs instead: the program itself, called by a CGI name. (Under
+# qemu-user, which refuses the rule dump, the tests that serve it skip.)
 webnet_wrapper() {
-  local bin=$webdir/www/cgi-bin run=("${emulator[@]}") i
-  mkdir -p "$bin" "$webdir/root"
+  local bin=$webdir/www/cgi-bin
+  mkdir -p "$bin"
   cp "$CLIENTMAC" "$webdir/clientmac"
-  for i in "${!run[@]}"; do
-    [ "${run[i]}" = -L ] && [ $((i + 1)) -lt ${#run[@]} ] || continue
-    (cd "${run[i + 1]}" && find . -name '*.so*' \( -type f -o -type l \) \
-      -exec cp -a --parents -t "$webdir/root" {} +) ||
-      die "cannot copy the emulator's root ${run[i + 1]}"
-    run[i + 1]=$webdir/root
-  done
-  cgiscript "$bin/mac.cgi" "exec ${run[*]} $webdir/clientmac"
-  # The link a router installs instead: the program itself, called by a CGI name. Under
-  # the emulator the link leads to a script that hands the emulator the name it was
-  # called by, as the kernel hands it to a native program.
-  if emulated; then
-    printf '#!/bin/sh\nexec %s -0 "$0" %s\n' "${run[0]}" "${run[*]:1} $webdir/clientmac" \
-      >"$webdir/emulated" && chmod 755 "$webdir/emulated"
-    ln -s "$webdir/emulated" "$bin/clientmac.cgi"
-  else
-    ln -s "$webdir/clientmac" "$bin/clientmac.cgi"
-  fi
+  cgiscript "$bin/mac.cgi" "exec $webdir/clientmac"
+  ln -s "$webdir/clientmac" "$bin/clientmac.cgi"
   # What the server puts in REMOTE_ADDR, and whom it runs CGI programs as, so that a
   # test can show what it exercised.
   cgiscript "$bin/addr.cgi" 'printf %s "$REMOTE_ADDR"'

@@ -6,6 +6,7 @@
 
 . "$(dirname "$0")/lib.sh"
 require_netns
+require_kernel
 command -v curl >/dev/null || skip "curl is not installed"
 . "$testdir/webnet.sh"
 
@@ -36,11 +37,7 @@ webnet_wait
 # Cases run by common.sh's check, CLIENT a client interface, OVER=6 or ll for IPv6 or
 # link-local (default IPv4), SCRIPT=clientmac.cgi for the link instead of the wrapper
 # (mac.cgi): the body, and the header's Cache-Control passed through, since no cache may
-# hand one client's answer to another. Under qemu-user, which cannot
-# ask the kernel for IPv6 neighbours, an IPv6 client can only get the zero address.
-needsneighbourget() {
-  [ "${OVER:-4}" != 4 ]
-}
+# hand one client's answer to another.
 lookup() {
   out=$(webnet_get "$1" "${SCRIPT:-mac.cgi}" "${OVER:-4}" 2>"$webdir/err")
   status=$?

@@ -17,6 +17,7 @@ die() { echo "FAIL box: $*"; }
 finish() { :; }
 emulated() { false; }
 require_netns() { :; }
+require_kernel() { :; }
 
 # The kernel tests' steps, as lib.sh names them, on the guest's kernel: busybox ip knows
 # no nodad (the guest does no duplicate address detection at all), no -batch and no
