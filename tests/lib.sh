@@ -147,10 +147,12 @@ served() {
   esac
   case $SERVER in *:*) listen=TCP6-LISTEN ;; esac
   case $client in *:*) connect=TCP6 ;; esac
-  # The server's CGI set-up in a script, which socat's address syntax leaves alone.
+  # The server's CGI set-up in a script, which socat's address syntax leaves alone. Once
+  # the client has sent all it sends, the server waits for the program's answer as long
+  # as a slow guest needs (-t), not socat's half second.
   printf 'exec env -i %s %s\n' "$vars" "$*" >"$scratch/cgi" && chmod 755 "$scratch" ||
     die "cannot write the server's set-up"
-  inns ${AS:+setpriv --reuid="$AS" --regid="$AS" --clear-groups} timeout 60 socat \
+  inns ${AS:+setpriv --reuid="$AS" --regid="$AS" --clear-groups} timeout 60 socat -t 30 \
     "$listen:$port,bind=$(bracketed "$SERVER"),reuseaddr${SOCKET:+,$SOCKET}" \
     "SYSTEM:sh $scratch/cgi$nofork" 2>"$scratch/err" &
   server=$!
