@@ -70,7 +70,7 @@ fi
 # connected NAME...: NAME's rows need live connections, or say why they are skipped.
 connected() {
   [ -n "$connections" ] && return
-  echo "SKIPPED $*: ${box:+the box has no namespaces nor socat}${box:-socat is not installed}"
+  echo "SKIPPED $*: $([ -n "${box:-}" ] && echo "the box has no namespaces nor socat" || echo "socat is not installed")"
   return 1
 }
 # On-link multipath: .160/28 leaves by lan0 or mp0, picked by a hash of the source and the

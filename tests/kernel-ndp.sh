@@ -180,7 +180,7 @@ check                       "source rule, no server address"       2001:db8:5::2
 # Over a connection from ::22, a host of its own behind lan0, the connection's address is
 # the source, whatever the variables say.
 if [ -n "${box:-}" ] || ! command -v socat >/dev/null; then
-  echo "SKIPPED the connections: ${box:+the box has no namespaces nor socat}${box:-socat is not installed}"
+  echo "SKIPPED the connections: $([ -n "${box:-}" ] && echo "the box has no namespaces nor socat" || echo "socat is not installed")"
 else
   peer a lan1 02:00:00:00:00:22 2001:db8:1::22/64 || die "cannot add the client"
   FROM=a SERVER=2001:db8:1::1 check "over a connection"            2001:db8:1::22 02:00:00:00:00:22
