@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (kind != clientkind::ipv4)
     return 0;
   char dotted[INET_ADDRSTRLEN];
-  formatdotted(query.address, dotted);
+  formatdotted(query.client, dotted);
 
   const std::string_view tablebytes = input.substr(newline + 1);
   FILE *table = fmemopen(const_cast<char *>(tablebytes.data()), tablebytes.size(), "r");
