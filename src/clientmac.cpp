@@ -301,7 +301,7 @@ void arplookup(std::string_view dotted, std::string_view device) {
 }
 
 // Reads text of at most digits decimal digits as a number; 0 for any other text.
-[[nodiscard]] unsigned readnumber(std::string_view text, size_t digits) {
+[[nodiscard]] unsigned parsenumber(std::string_view text, size_t digits) {
   if (text.size() > digits)
     return 0;
   unsigned number = 0;
@@ -320,7 +320,7 @@ void arplookup(std::string_view dotted, std::string_view device) {
   if (zone.empty() || !copytext(zone, name, sizeof name))
     return 0;
   const unsigned index = if_nametoindex(name);
-  return index != 0 ? index : readnumber(zone, 9);
+  return index != 0 ? index : parsenumber(zone, 9);
 }
 
 // Sets text to a variable's text without the whitespace around it, which some servers and
@@ -425,7 +425,7 @@ void arplookup(std::string_view dotted, std::string_view device) {
 // Reads the address that a CGI variable's text names into the query, as classify tells
 // it; noaddress for no text, or text too long to be an address: no server writes one so,
 // and a long text would only cost a scan of the whole table.
-[[nodiscard]] clientkind readaddress(const char *variable, neighbourquery &query) {
+[[nodiscard]] clientkind parseaddress(const char *variable, neighbourquery &query) {
   std::string_view text;
   if (variable == nullptr || strlen(variable) > maxvariable || !trimclient(variable, text))
     return clientkind::noaddress;
@@ -434,8 +434,8 @@ void arplookup(std::string_view dotted, std::string_view device) {
 
 // Reads a port from a CGI variable's text: 1 to 65535 in decimal; 0 for anything else,
 // which names no port.
-[[nodiscard]] unsigned short readport(const char *variable) {
-  const unsigned port = variable != nullptr ? readnumber(variable, 5) : 0;
+[[nodiscard]] unsigned short parseport(const char *variable) {
+  const unsigned port = variable != nullptr ? parsenumber(variable, 5) : 0;
   return port <= 65535 ? static_cast<unsigned short>(port) : 0;
 }
 
@@ -458,7 +458,7 @@ void arplookup(std::string_view dotted, std::string_view device) {
 // tell. A zone on the server's address names the link of a link-local client without one.
 void takeserver(const char *variable, neighbourquery &query) {
   neighbourquery server = {};
-  const clientkind kind = readaddress(variable, server);
+  const clientkind kind = parseaddress(variable, server);
   if (kind == clientkind::noaddress || kind == clientkind::unknownzone ||
       server.family != query.family || isnosource(server.family, server.client))
     return;
@@ -1008,7 +1008,7 @@ void findconnection(neighbourquery &query) {
     // hexadecimal, the counts among them in decimal, whose digits read as hexadecimal too.
     // The title line fails the numbers.
     const char *cursor = line;
-    const std::string_view interface = nextfield(cursor);
+    const std::string_view name = nextfield(cursor);
     unsigned numbers[7];
     bool parsed = true;
     for (unsigned &number : numbers)
@@ -1024,7 +1024,7 @@ void findconnection(neighbourquery &query) {
     gateway = (flags & RTF_GATEWAY) != 0;
     // A route that reaches no one (unreachable, prohibit, blackhole) has no interface:
     // "*", which no entry of the ARP table names.
-    if (!copytext(interface, device, sizeof device))
+    if (!copytext(name, device, sizeof device))
       device[0] = '\0';
   }
   if (!routed)
@@ -1096,16 +1096,16 @@ int main(int, char **argv) {
   // argv[0] is null when the program is started with no arguments at all (argc 0).
   if (iscginame(argv[0]))
     headerlength = cgiheader.size();
-  const char *client = getenv("REMOTE_ADDR");
+  const char *remoteaddr = getenv("REMOTE_ADDR");
   neighbourquery query = {};
-  const clientkind kind = readaddress(client, query);
+  const clientkind kind = parseaddress(remoteaddr, query);
   if (kind != clientkind::ipv4 && kind != clientkind::ipv6) {
     reply(zeroaddress);
-    return client == nullptr ? noclientstatus : 0;
+    return remoteaddr == nullptr ? noclientstatus : 0;
   }
   takeserver(getenv("SERVER_ADDR"), query);
-  query.clientport = readport(getenv("REMOTE_PORT"));
-  query.serverport = readport(getenv("SERVER_PORT"));
+  query.clientport = parseport(getenv("REMOTE_PORT"));
+  query.serverport = parseport(getenv("SERVER_PORT"));
   neighbourlookup(query);
   return 0;
 }

@@ -559,18 +559,18 @@ void item(datagram &d, const char *script, unsigned number) {
   sscanf(script, " earlier: %n", &early);
   sscanf(script, " later: %n", &late);
   const unsigned sequence = early > 0 ? number - 1 : late > 0 ? number + 1 : number;
-  char verb[16] = "", a[48] = "", b[16] = "", c[16] = "", e[16] = "";
-  sscanf(script + early + late, "%15s %47s %15s %15s %15s", verb, a, b, c, e);
+  char verb[16] = "", first[48] = "", second[16] = "", third[16] = "", fourth[16] = "";
+  sscanf(script + early + late, "%15s %47s %15s %15s %15s", verb, first, second, third, fourth);
   int words = 0;
   sscanf(script + early + late, " %*s%n", &words);
   if (strcmp(verb, "rule") == 0)
     return ruleitem(d, script + early + late + words, sequence);
   if (strcmp(verb, "socket") == 0)
     return socketitem(d, script + early + late + words, sequence);
-  const int n = atoi(a), *type = find(routetypes, verb), *state = find(states, c);
-  const int *code = find(codes, a);
-  const char *mac = state != nullptr ? e : c;
-  const unsigned char family = strchr(a, ':') == nullptr ? AF_INET : AF_INET6;
+  const int n = atoi(first), *type = find(routetypes, verb), *state = find(states, third);
+  const int *code = find(codes, first);
+  const char *mac = state != nullptr ? fourth : third;
+  const unsigned char family = strchr(first, ':') == nullptr ? AF_INET : AF_INET6;
   unsigned char link[40] = {0x02}, client[16] = {192, 0, 2, 10}, via[] = {AF_INET, 0, 192, 0, 2, 1};
   unsigned byte = 0;
   int size = *mac == '\0' ? -1 : 6;
@@ -580,42 +580,42 @@ void item(datagram &d, const char *script, unsigned number) {
     attribute(d, RTA_DST, client, 4);
     if (n != 0)
       attribute(d, RTA_OIF, &n, sizeof n);
-    if (strcmp(b, "gateway") == 0)
+    if (strcmp(second, "gateway") == 0)
       attribute(d, RTA_GATEWAY, via + 2, 4);
-    else if (strcmp(b, "via") == 0)
+    else if (strcmp(second, "via") == 0)
       attribute(d, RTA_VIA, via, sizeof via);
-    else if (strcmp(b, "multipath") == 0)
+    else if (strcmp(second, "multipath") == 0)
       attribute(d, RTA_MULTIPATH, via, 0);
-    else if (*b != '\0')
-      bad(b);
+    else if (*second != '\0')
+      bad(second);
   } else if ((strcmp(verb, "neigh") == 0 || strcmp(verb, "dump") == 0) &&
-             (state != nullptr || *e == '\0') &&
+             (state != nullptr || *fourth == '\0') &&
              (*mac == '\0' || (sscanf(mac, "%x/%d", &byte, &size) >= 1 && size <= 40))) {
     const unsigned short nud =
         static_cast<unsigned short>(state != nullptr ? *state : NUD_REACHABLE);
-    const ndmsg entry = {family, 0, 0, atoi(b), nud, 0, 0};
+    const ndmsg entry = {family, 0, 0, atoi(second), nud, 0, 0};
     begin(d, RTM_NEWNEIGH, verb[0] == 'd' ? NLM_F_MULTI : 0, sequence, &entry, sizeof entry);
-    if (strcmp(a, "-") != 0 && inet_pton(family, a, client) != 1)
-      bad(a);
-    if (strcmp(a, "-") != 0)
+    if (strcmp(first, "-") != 0 && inet_pton(family, first, client) != 1)
+      bad(first);
+    if (strcmp(first, "-") != 0)
       attribute(d, NDA_DST, client, family == AF_INET ? 4 : 16);
     link[size > 0 ? size - 1 : 0] = static_cast<unsigned char>(byte);
     if (size >= 0)
       attribute(d, NDA_LLADDR, link, static_cast<size_t>(size));
   } else if (strcmp(verb, "error") == 0 && code != nullptr &&
-             (*b == '\0' || !strcmp(b, "route") || !strcmp(b, "rules"))) {
-    const unsigned short request = *b == '\0'                 ? RTM_GETNEIGH
-                                   : *b == 'r' && b[1] == 'o' ? RTM_GETROUTE
-                                                              : RTM_GETRULE;
+             (*second == '\0' || !strcmp(second, "route") || !strcmp(second, "rules"))) {
+    const unsigned short request = *second == '\0'                      ? RTM_GETNEIGH
+                                   : *second == 'r' && second[1] == 'o' ? RTM_GETROUTE
+                                                                        : RTM_GETRULE;
     const nlmsgerr error = {*code, {0, request, 0, sequence, 0}};
     begin(d, NLMSG_ERROR, 0, sequence, &error, sizeof error);
   } else if (strcmp(verb, "done") == 0) {
     begin(d, NLMSG_DONE, NLM_F_MULTI, sequence, "\0\0\0", 4);
   } else if (strcmp(verb, "msglen") == 0) { // the length leads the header, as the attribute's
-    set(d, d.message, static_cast<uint32_t>(*a == '+' ? d.length - d.message + n : n));
+    set(d, d.message, static_cast<uint32_t>(*first == '+' ? d.length - d.message + n : n));
   } else if (strcmp(verb, "attrlen") == 0) {
     set(d, d.attribute, static_cast<unsigned short>(n));
-  } else if (strcmp(verb, "type") == 0 && strcmp(a, "newlink") == 0) {
+  } else if (strcmp(verb, "type") == 0 && strcmp(first, "newlink") == 0) {
     set(d, d.message + offsetof(nlmsghdr, nlmsg_type), static_cast<unsigned short>(RTM_NEWLINK));
   } else if (strcmp(verb, "body") == 0) {
     d.length = d.message + NLMSG_HDRLEN + static_cast<size_t>(n);
@@ -944,8 +944,8 @@ bool pose(const char *client, const char *question, const char *replies, neighbo
   if (kind != clientkind::ipv4 && kind != clientkind::ipv6)
     return false;
   takeserver(strcmp(server, "-") != 0 ? server : nullptr, query);
-  query.clientport = readport(clientport);
-  query.serverport = readport(serverport);
+  query.clientport = parseport(clientport);
+  query.serverport = parseport(serverport);
   kernel = {};
   kernel.replies = replies;
   result = strcmp(question, "route") == 0  ? askroute(-1, true, query)
