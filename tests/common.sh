@@ -28,12 +28,28 @@ judge() {
 }
 
 # check NAME CLIENT WANT [STATUS [ARGS...]]: one case of a table: the program asked for
-# CLIENT ("-": REMOTE_ADDR unset) with ARGS, by the runner's lookup, which takes TABLE=,
-# ROUTE=, FAULT=, STDOUT=, OVER= and CALLED= (the name the program is run by, through a
-# link) as the test says, and SERVER= as SERVER_ADDR (unset unless given); judged: that
-# output, that status (0 unless given), nothing on standard error. A case the runner
-# cannot run says why, as SKIPPED.
+# CLIENT ("-": REMOTE_ADDR unset) with ARGS, by the runner's lookup; judged: that output,
+# that status (0 unless given), nothing on standard error. A row with fewer than its three
+# fields is refused, as a failed case. A case the runner cannot run says why, as SKIPPED.
+# The settings a case can carry, each as an assignment before check, and who reads it:
+#   SERVER=ADDRESS   SERVER_ADDR (unset unless given); over a connection, the address the
+#                    server listens on (lib.sh's served)
+#   TABLE=NAME       the ARP table: a fixture's, or none or fifo (lib.sh, fixturecase.sh)
+#   ROUTE=NAME       the route table at /proc/net/route of a fixture case (fixturecase.sh)
+#   STDOUT=KIND      what standard output is, for a fixture case (fixturecase.sh)
+#   CALLED=NAME      the name the program is run by, through a link (lib.sh, box's lib.sh)
+#   FAULT=SPEC       a system call strace fails, as strace's inject= (lib.sh)
+#   FROM=PEER        over a live TCP connection from the peer namespace PEER, with
+#                    PORT= (8080), VARS= (all, busybox, mini_httpd, or assignments),
+#                    SOCKET= (socat's socket options), AS= (the server's uid) and
+#                    CONNECT= (the address connected to, SERVER's by default) (lib.sh)
+#   OVER=4|6|ll      the web request's address family, SCRIPT=NAME the CGI program asked
+#                    for (webserver.sh)
 check() {
+  if [ $# -lt 3 ]; then
+    judge "${1:-a row with no name}" fields "$#" "3 or more"
+    return 0
+  fi
   c_name=$1 c_client=$2 c_want=$3 c_status=${4:-0}
   shift 3
   [ $# -gt 0 ] && shift
