@@ -4,7 +4,8 @@
 # and runs there, as root, the host's kernel-table tests with the host's build: the
 # kernel this machine runs may lack modules a gateway has (vrf, 8021q, ipvlan,
 # wireguard), and Debian's has them all. The guest's tests see CLIENTMAC_VM=1 and write
-# to a virtio-serial port, whose file the host judges; everything ends within 840 s, for the guest runs slowly beside the builds that run-all starts at once.
+# to a virtio-serial port, whose file the host judges; everything ends within 840 s, for
+# the guest runs slowly beside the builds that run-all starts at once.
 # Usage: vm.sh [TEST...] (tests/TEST.sh, by default kernel-arp kernel-ndp)
 #   (CLIENTMAC: the host's build; CLIENTMAC_BOX_CACHE: where the machine keeps the
 #   kernels, as box.sh)
