@@ -49,12 +49,18 @@ for module in $load; do
   cp "$store/$module.ko" "$root/lib/modules/" || die "cannot place $module.ko"
 done
 echo "$load" >"$root/lib/modules/load"
-# What the guest runs, by paths that are the same there: the root is this machine's.
+# What the guest runs, by paths that are the same there: the root is this machine's. The
+# tree and the build are served on their own too, for where the guest's tmpfs hides them
+# (a clone under /tmp).
+tree=$(cd "$testdir/.." && pwd)
+build=$(dirname "$(realpath "$CLIENTMAC")")
 {
   printf 'runner=%q\n' "$testdir/box/vm-guest.sh"
   printf 'clientmac=%q\n' "$(realpath "$CLIENTMAC")"
   printf 'tests=%q\n' "${tests[*]}"
   printf 'wanted=%q\n' "$wanted"
+  printf 'treepath=%q\n' "$tree"
+  printf 'buildpath=%q\n' "$build"
 } >"$root/vm.conf"
 initrd=$scratch/initrd.gz
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$initrd" ||
@@ -75,6 +81,10 @@ timeout $((deadline - SECONDS)) qemu-system-x86_64 -machine q35 -cpu max -smp 2 
   -kernel "$store/vmlinuz" -initrd "$initrd" -append "console=ttyS0 panic=-1 loglevel=4" \
   -fsdev local,id=root,path=/,security_model=none,readonly=on,multidevs=remap \
   -device virtio-9p-pci,fsdev=root,mount_tag=root \
+  -fsdev "local,id=tree,path=$tree,security_model=none,readonly=on,multidevs=remap" \
+  -device virtio-9p-pci,fsdev=tree,mount_tag=tree \
+  -fsdev "local,id=build,path=$build,security_model=none,readonly=on,multidevs=remap" \
+  -device virtio-9p-pci,fsdev=build,mount_tag=build \
   -device virtio-serial-pci -chardev "file,id=out,path=$log" \
   -device virtserialport,chardev=out,name=clientmac >"$console" 2>&1 </dev/null &
 qemupid=$!
