@@ -100,9 +100,11 @@ require_kernel() {
 # datagram of its last message, two on older ones. A case that fails a later read counts
 # from it.
 rulereads() {
-  local routereads
-  inns env REMOTE_ADDR="$1" strace -f -qq -e trace=recvfrom -o "$scratch/calls" "${clientmac[@]}" >/dev/null &&
-    routereads=$(grep -c 'recvfrom(' "$scratch/calls") && echo $((routereads - 2))
+  local reads
+  # A sanitizer's leak check cannot run under ptrace, and is left out.
+  inns env REMOTE_ADDR="$1" ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=recvfrom \
+    -o "$scratch/calls" "${clientmac[@]}" >/dev/null 2>&1
+  reads=$(grep -c 'recvfrom(' "$scratch/calls") && [ "$reads" -ge 3 ] && echo $((reads - 2))
 }
 
 # peer NAME DEVICE MAC ADDRESS/PREFIX...: a host of the test's own at the far end of
