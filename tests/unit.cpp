@@ -1108,8 +1108,15 @@ void questiontest(const twocase &c, const char *, text &got) {
         type == RTA_DST && size == addresslength(query) && memcmp(payload, query.client, size) == 0;
     if (type == RTA_SRC && size == addresslength(query))
       inet_ntop(query.family, payload, source, sizeof source);
-    unsigned value = 0;
-    memcpy(&value, payload, size < sizeof value ? size : sizeof value);
+    // A number of the attribute's own width, in this CPU's order (a port's is the network's).
+    unsigned value = static_cast<unsigned char>(payload[0]);
+    if (size == 2) {
+      unsigned short half;
+      memcpy(&half, payload, sizeof half);
+      value = half;
+    } else if (size == 4) {
+      memcpy(&value, payload, sizeof value);
+    }
     const size_t used = strlen(flow);
     if (type == RTA_IP_PROTO && size == 1)
       snprintf(flow + used, sizeof flow - used, " %s", value == IPPROTO_TCP ? "tcp" : "other");
