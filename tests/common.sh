@@ -38,7 +38,7 @@ judge() {
 #   ROUTE=NAME       the route table at /proc/net/route of a fixture case (fixturecase.sh)
 #   STDOUT=KIND      what standard output is, for a fixture case (fixturecase.sh)
 #   CALLED=NAME      the name the program is run by, through a link (lib.sh, box's lib.sh)
-#   FAULT=SPEC       a system call strace fails, as strace's inject= (lib.sh)
+#   FAULT=CALL:HOW   a system call strace fails, as its inject= takes it (lib.sh)
 #   FROM=PEER        over a live TCP connection from the peer namespace PEER, with
 #                    PORT= (8080), VARS= (all, busybox, mini_httpd, or assignments),
 #                    SOCKET= (socat's socket options), AS= (the server's uid) and
