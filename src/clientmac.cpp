@@ -109,7 +109,6 @@ struct neighbourquery {
   unsigned char client[16];   // the reply's destination
   unsigned char server[16];   // the reply's source, once known
   bool knowsserver;           // whether server holds it
-  bool serverfromkernel;      // whether the kernel named it (the connection), not a variable
   unsigned short clientport;  // the reply's destination port
   unsigned short serverport;  // the reply's source port
   bool searched;              // whether the connection was looked for
@@ -898,7 +897,7 @@ void findconnection(neighbourquery &query) {
   const unsigned char *server = socket.idiag_family == query.family ? local : local + 12;
   // The kernel's word on the connection stands over the variables'.
   memcpy(query.server, server, addresslength(query));
-  query.knowsserver = query.serverfromkernel = true;
+  query.knowsserver = true;
   query.serverport = swapport(socket.id.idiag_sport);
   query.clientport = swapport(socket.id.idiag_dport);
   query.boundindex = socket.id.idiag_if;
@@ -914,8 +913,7 @@ void findconnection(neighbourquery &query) {
   unsigned known = query.connections == 1 ? needsource | needflow | needowner | needdomain : 0;
   // The connection vouches for the source: an address of this host that the server names
   // may still be another of its addresses than the client reached.
-  if (query.serverfromkernel ||
-      (query.knowsserver && query.family == AF_INET && query.searched && query.connections == 0))
+  if (query.knowsserver && query.family == AF_INET && query.searched && query.connections == 0)
     known |= needsource;
   return query.needs & ~known;
 }
