@@ -149,6 +149,12 @@ served() {
   esac
   case $SERVER in *:*) listen=TCP6-LISTEN ;; esac
   case $client in *:*) connect=TCP6 ;; esac
+  # A server of another user reaches the program by a copy of its own: the tree may be
+  # where only root may look (a clone under /root).
+  if [ -n "${AS:-}" ]; then
+    cp "$CLIENTMAC" "$scratch/program" || die "cannot copy the program for user $AS"
+    set -- "$scratch/program"
+  fi
   # The server's CGI set-up in a script, which socat's address syntax leaves alone. Once
   # the client has sent all it sends, the server waits for the program's answer as long
   # as a slow guest needs (-t), not socat's half second.
