@@ -7,7 +7,7 @@
 # manual page is where man finds it. Usage: debian.sh SOURCEDIR
 
 export CLIENTMAC_READS_ONLY=1 # the package is built; the binary is not run
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/lib/host.sh"
 for tool in dpkg-buildpackage dh lintian man; do
   command -v $tool >/dev/null || skip "$tool is not installed"
 done

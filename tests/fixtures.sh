@@ -6,7 +6,8 @@
 # the neighbour come from those files alone. The router in a box runs these cases too, on
 # its own kernel.
 
-. "$(dirname "$0")/lib.sh"
+# In the router in a box, the guest has sourced its own runner first.
+[ -n "${box:-}" ] || . "$(dirname "$0")/lib/host.sh"
 
 unshare -rmn true 2>/dev/null || skip "unprivileged user+mount+network namespaces are not available"
 # A builder's chroot (sbuild's unshare mode) may give a namespace in which /proc cannot
@@ -21,7 +22,7 @@ if [ -z "${box:-}" ]; then
   nonetlink=$scratch/nonetlink
 fi
 
-. "$testdir/longtables.sh"
+. "$testdir/lib/longtables.sh"
 write_long_tables "$scratch"
 
 # A client's own entry is found, in every form servers put in REMOTE_ADDR.

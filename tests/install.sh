@@ -3,7 +3,7 @@
 # install), puts the program and its manual page where a firmware tree wants them, and
 # the program installed there keeps its contract. Usage: install.sh BUILDDIR
 
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/lib/host.sh"
 destdir=$scratch
 DESTDIR=$destdir cmake --build "$1" --target install >/dev/null || die "the install step failed"
 

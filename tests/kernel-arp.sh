@@ -8,7 +8,8 @@
 # web servers set them; with chosen system calls failing; then against a table of 4,000
 # entries that keeps changing while the client is looked up.
 
-. "$(dirname "$0")/lib.sh"
+# In the router in a box, the guest has sourced its own runner first.
+[ -n "${box:-}" ] || . "$(dirname "$0")/lib/host.sh"
 require_netns
 require_kernel
 
@@ -96,7 +97,7 @@ second=$(inns awk -v a=$twice '$1 == a && ++n == 2 { print $6, $4 }' /proc/net/a
 twicedev=${second% *} twicemac=${second#* }
 net route add "$twice" dev "$twicedev" || die "cannot route to $twice"
 
-# Cases run by lib.sh's check.
+# Cases run by cases.sh's check.
 
 # Each client gets its own hardware address, whatever the kernel lists before it.
 check "client .2"                 198.51.100.2              02:00:00:00:00:02
@@ -246,21 +247,21 @@ FAULT=socket:error=EMFILE             check "no socket, routed"           203.0.
 
 # Where netlink is denied (a hardened server), the route comes from /proc/net/route: its
 # longest prefix binds the table to its interface, and a gateway gives nothing.
-nonetlink=socket:error=EAFNOSUPPORT:when=1
-FAULT=$nonetlink check "no netlink, on the link"            198.51.100.20 02:00:00:00:00:20
-FAULT=$nonetlink check "no netlink, route's interface .88"  198.51.100.88 02:00:00:00:00:88
-FAULT=$nonetlink check "no netlink, host route .99"         203.0.113.99  02:00:00:00:00:99
-FAULT=$nonetlink check "no netlink, host route"             "$twice"      "$twicemac"
-FAULT=$nonetlink check "no netlink, off the route's interface" 198.51.100.77 00:00:00:00:00:00
-FAULT=$nonetlink check "no netlink, routed, planted"        203.0.113.200 00:00:00:00:00:00
-FAULT=$nonetlink check "no netlink, routed, planted elsewhere" 203.0.113.201 00:00:00:00:00:00
-FAULT=$nonetlink check "no netlink, unlisted"               198.51.100.202 00:00:00:00:00:00
+netlinkrefused=socket:error=EAFNOSUPPORT:when=1
+FAULT=$netlinkrefused check "no netlink, on the link"            198.51.100.20 02:00:00:00:00:20
+FAULT=$netlinkrefused check "no netlink, route's interface .88"  198.51.100.88 02:00:00:00:00:88
+FAULT=$netlinkrefused check "no netlink, host route .99"         203.0.113.99  02:00:00:00:00:99
+FAULT=$netlinkrefused check "no netlink, host route"             "$twice"      "$twicemac"
+FAULT=$netlinkrefused check "no netlink, off the route's interface" 198.51.100.77 00:00:00:00:00:00
+FAULT=$netlinkrefused check "no netlink, routed, planted"        203.0.113.200 00:00:00:00:00:00
+FAULT=$netlinkrefused check "no netlink, routed, planted elsewhere" 203.0.113.201 00:00:00:00:00:00
+FAULT=$netlinkrefused check "no netlink, unlisted"               198.51.100.202 00:00:00:00:00:00
 
 # A busy hotspot: while half of the other 4,000 entries go and come back, the client,
 # listed last, is found every time.
 churn() {
   local lookups=300 client mac
-  . "$testdir/bigtable.sh"
+  . "$testdir/lib/bigtable.sh"
   # A net of its own: one this host holds an address in would make its own address a client.
   read -r client mac _ < <(filltable "$ns" 4000 192.0.2 "$scratch/all")
   [ -n "$client" ] || die "cannot fill the table"

@@ -4,11 +4,11 @@
 # LOAD_SECONDS (default 60); every reply must be the asking client's own address. Prints
 # how many each client got answered. Each request is bounded at 10 s.
 
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/lib/host.sh"
 require_netns
 require_kernel
 command -v curl >/dev/null || skip "curl is not installed"
-. "$testdir/webnet.sh"
+. "$testdir/lib/webservers.sh"
 
 requests=250 # per client and address family
 seconds=${LOAD_SECONDS:-60}

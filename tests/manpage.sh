@@ -4,7 +4,7 @@
 # Usage: manpage.sh PAGE
 
 export CLIENTMAC_READS_ONLY=1 # the page is read; the binary is not run
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/lib/host.sh"
 command -v mandoc >/dev/null && command -v groff >/dev/null ||
   skip "mandoc and groff are needed to check the manual page"
 judge "mandoc -T lint -W style" complaints "$(mandoc -T lint -W style "$1" 2>&1)" ""

@@ -5,7 +5,7 @@
 # feeds update and install, make defconfig, make package/clientmac/compile.
 # The package, an .ipk (OpenWrt 24.10, opkg's) or an .apk (25.12, apk-tools v3's, read with
 # the SDK's own apk), is then held to what the firmware of the SDK's target needs: its
-# fields, its files, the loader, libraries, float ABI and budget that tests/firmware.sh
+# fields, its files, the loader, libraries, float ABI and budget that tests/lib/firmware.sh
 # lists, its size after OpenWrt's strip, and what was compiled; an edit is rebuilt; and the
 # program, installed with the SDK's libc package into one root as the router's package
 # manager would, runs the fixture cases under qemu-user. The feed's second package,
@@ -14,8 +14,8 @@
 # Environment: OPENWRT_SDK (without it the test is skipped).
 # Usage: openwrt-sdk.sh SOURCEDIR
 
-. "$(dirname "$0")/lib.sh"
-. "$testdir/firmware.sh"
+. "$(dirname "$0")/lib/host.sh"
+. "$testdir/lib/firmware.sh"
 sdk=${OPENWRT_SDK:-}
 [ -n "$sdk" ] || skip "OPENWRT_SDK names no OpenWrt SDK to build the package in"
 [ -f "$sdk/rules.mk" ] || die "OPENWRT_SDK=$sdk is no OpenWrt SDK: it has no rules.mk at its top"
@@ -142,7 +142,7 @@ judge "holds exactly ${listed:+its list and }/usr/bin/clientmac" files "$(files 
 if firmware "$libc" "$arch" && [ -f "$binary" ]; then
   holdelf readelf "$binary" OFF "$budget"
 else
-  judge "a firmware that tests/firmware.sh knows" firmware "$libc/$arch" "a known one"
+  judge "a firmware that tests/lib/firmware.sh knows" firmware "$libc/$arch" "a known one"
 fi
 
 # The build compiles the program alone: the suite's directory, which says which C library

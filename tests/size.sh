@@ -6,8 +6,8 @@
 # LIBC (glibc, musl or uclibc), PROCESSOR (CMake's name for the CPU).
 
 export CLIENTMAC_READS_ONLY=1 # the binary is read, not run
-. "$(dirname "$0")/lib.sh"
-. "$testdir/firmware.sh"
+. "$(dirname "$0")/lib/host.sh"
+. "$testdir/lib/firmware.sh"
 [ "${SANITIZE:-OFF}" = ON ] && skip "a sanitizer build carries its runtime; sizes are for shipped builds"
 stripped=$scratch/clientmac
 "$STRIP" -o "$stripped" "$CLIENTMAC" || die "cannot strip $CLIENTMAC"

@@ -3,7 +3,7 @@
 # from the C library's stream functions (the table's FILE, standard output's buffer),
 # none from the program's own code.
 
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/lib/host.sh"
 command -v valgrind >/dev/null || skip "valgrind is not installed"
 
 logs=$scratch

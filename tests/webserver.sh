@@ -4,11 +4,11 @@
 # link-local, in whatever form the server hands the address over.
 # Usage: webserver.sh lighttpd|busybox|nginx|apache2|mini_httpd
 
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/lib/host.sh"
 require_netns
 require_kernel
 command -v curl >/dev/null || skip "curl is not installed"
-. "$testdir/webnet.sh"
+. "$testdir/lib/webservers.sh"
 
 # What each server puts in REMOTE_ADDR for client .22 over IPv4, IPv6 and link-local,
 # and in SERVER_ADDR over IPv4 (the address the request came in on, from which the
@@ -34,38 +34,38 @@ webnet_client c222 02:00:00:00:02:22 198.51.100.222 2001:db8:1::222
 webnet_start "$server"
 webnet_wait
 
-# Cases run by common.sh's check, CLIENT a client interface, OVER=6 or ll for IPv6 or
-# link-local (default IPv4), SCRIPT=clientmac.cgi for the link instead of the wrapper
-# (mac.cgi): the body, and the header's Cache-Control passed through, since no cache may
-# hand one client's answer to another.
-lookup() {
-  out=$(webnet_get "$1" "${SCRIPT:-mac.cgi}" "${OVER:-4}" 2>"$webdir/err")
+# fetch NAME CLIENT WANT: one case through the server: CLIENT (a client interface) asks
+# over IPv4, or over IPv6 or link-local with OVER=6 or ll, for the wrapper (mac.cgi), or
+# for the program SCRIPT names (clientmac.cgi, the link); judged: the body WANT, the
+# request's status 0, nothing on standard error, and the header's Cache-Control passed
+# through, since no cache may hand one client's answer to another.
+fetch() {
+  out=$(webnet_get "$2" "${SCRIPT:-mac.cgi}" "${OVER:-4}" 2>"$webdir/err")
   status=$?
-  err=$(cat "$webdir/err")
-  cache=$(webnet_header Cache-Control)
-  [ "$cache" = no-store ] || out="$out (Cache-Control: $cache)"
+  judge "$1" body "$out" "$3" status "$status" 0 stderr "$(cat "$webdir/err")" "" \
+    Cache-Control "$(webnet_header Cache-Control)" no-store
 }
 
 # Each client gets its own hardware address, asked in any order, more than once.
-check "$server IPv4 client .22"  c22 02:00:00:00:00:22
-check "$server IPv4 client .2"   c2 02:00:00:00:00:02
-check "$server IPv4 client .222" c222 02:00:00:00:02:22
-check "$server IPv4 again .22"   c22 02:00:00:00:00:22
-OVER=6 check "$server IPv6 client ::22"  c22 02:00:00:00:00:22
-OVER=6 check "$server IPv6 client ::2"   c2 02:00:00:00:00:02
-OVER=6 check "$server IPv6 client ::222" c222 02:00:00:00:02:22
-OVER=6 check "$server IPv6 again ::22"   c22 02:00:00:00:00:22
-OVER=ll check "$server link-local fe80::22"  c22 02:00:00:00:00:22
-OVER=ll check "$server link-local fe80::2"   c2 02:00:00:00:00:02
-OVER=ll check "$server link-local fe80::222" c222 02:00:00:00:02:22
+fetch "$server IPv4 client .22"  c22 02:00:00:00:00:22
+fetch "$server IPv4 client .2"   c2 02:00:00:00:00:02
+fetch "$server IPv4 client .222" c222 02:00:00:00:02:22
+fetch "$server IPv4 again .22"   c22 02:00:00:00:00:22
+OVER=6 fetch "$server IPv6 client ::22"  c22 02:00:00:00:00:22
+OVER=6 fetch "$server IPv6 client ::2"   c2 02:00:00:00:00:02
+OVER=6 fetch "$server IPv6 client ::222" c222 02:00:00:00:02:22
+OVER=6 fetch "$server IPv6 again ::22"   c22 02:00:00:00:00:22
+OVER=ll fetch "$server link-local fe80::22"  c22 02:00:00:00:00:22
+OVER=ll fetch "$server link-local fe80::2"   c2 02:00:00:00:00:02
+OVER=ll fetch "$server link-local fe80::222" c222 02:00:00:00:02:22
 
 # The link by a CGI name, with the server's stock CGI set-up, answers as the wrapper does.
-SCRIPT=clientmac.cgi check "$server link, IPv4 client .22"  c22 02:00:00:00:00:22
-SCRIPT=clientmac.cgi check "$server link, IPv4 client .2"   c2 02:00:00:00:00:02
-SCRIPT=clientmac.cgi OVER=6 check "$server link, IPv6 client ::22"  c22 02:00:00:00:00:22
-SCRIPT=clientmac.cgi OVER=6 check "$server link, IPv6 client ::222" c222 02:00:00:00:02:22
-SCRIPT=clientmac.cgi OVER=ll check "$server link, link-local fe80::22" c22 02:00:00:00:00:22
-SCRIPT=clientmac.cgi OVER=ll check "$server link, link-local fe80::2"  c2 02:00:00:00:00:02
+SCRIPT=clientmac.cgi fetch "$server link, IPv4 client .22"  c22 02:00:00:00:00:22
+SCRIPT=clientmac.cgi fetch "$server link, IPv4 client .2"   c2 02:00:00:00:00:02
+SCRIPT=clientmac.cgi OVER=6 fetch "$server link, IPv6 client ::22"  c22 02:00:00:00:00:22
+SCRIPT=clientmac.cgi OVER=6 fetch "$server link, IPv6 client ::222" c222 02:00:00:00:02:22
+SCRIPT=clientmac.cgi OVER=ll fetch "$server link, link-local fe80::22" c22 02:00:00:00:00:22
+SCRIPT=clientmac.cgi OVER=ll fetch "$server link, link-local fe80::2"  c2 02:00:00:00:00:02
 
 # The server hands the client's address over in its own form.
 judge "$server IPv4 REMOTE_ADDR form" REMOTE_ADDR "$(webnet_get c22 addr.cgi 4)" "$form4"

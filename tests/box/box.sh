@@ -13,8 +13,8 @@
 #   keeps the kernels, by default /var/cache/clientmac/box, else ~/.cache/clientmac/box)
 
 export CLIENTMAC_READS_ONLY=1 # the binary runs in the box, not under qemu-user
-. "$(dirname "$0")/../lib.sh"
-. "$testdir/firmware.sh"
+. "$(dirname "$0")/../lib/host.sh"
+. "$testdir/lib/firmware.sh"
 processor=$1
 tree=$2
 helper=$3
@@ -41,18 +41,18 @@ command -v cpio >/dev/null || skip "cpio is not installed"
 
 # The kernel, its modules and static busybox, from Debian's packages, kept once for the
 # machine.
-. "$testdir/box/store.sh"
+. "$testdir/lib/boxstore.sh"
 boxstore "$processor" "$arch" "$kernel" "$modules"
 echo "kernel: $(cat "$store/kernel") from $store"
 
 # The initramfs, made again only when one of its parts has changed.
 mkdir -p "$tree" || die "cannot make $tree"
 initrd=$tree/initrd.gz
-cases=(common.sh fixtures.sh fixturecase.sh longtables.sh kernel-arp.sh kernel-ndp.sh)
+cases=(lib/cases.sh lib/box.sh lib/longtables.sh fixtures.sh fixturecase.sh kernel-arp.sh kernel-ndp.sh)
 parts=("$CLIENTMAC" "$helper" "$nonetlink" "$store" "$testdir/box" "$testdir/fixtures" "${cases[@]/#/$testdir/}")
 if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null)" ]; then
   root=$scratch/root
-  mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules,cases,www/cgi-bin}
+  mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules,cases/lib,www/cgi-bin}
   cp "$store/busybox" "$CLIENTMAC" "$root/bin/"
   cp "$helper" "$root/bin/neighbour-add" && cp "$nonetlink" "$root/bin/nonetlink" ||
     die "cannot place the helpers in the box"
@@ -68,9 +68,10 @@ if [ ! -e "$initrd" ] || [ -n "$(find "${parts[@]}" -newer "$initrd" 2>/dev/null
   done
   echo "$modules" >"$root/lib/modules/load"
   cp "$testdir/box/init" "$root/init"
-  cp "$testdir/box/lib.sh" "$root/lib.sh"
   # The host's own tests, every case, on the guest's own kernel and C library.
-  cp "${cases[@]/#/$testdir/}" "$root/cases/"
+  for file in "${cases[@]}"; do
+    cp "$testdir/$file" "$root/cases/$file" || die "cannot place $file in the box"
+  done
   cp -r "$testdir/fixtures" "$root/cases/fixtures"
   cgiscript "$root/www/cgi-bin/clientmac.cgi" 'exec /bin/clientmac'
   ln -s /bin/clientmac "$root/www/cgi-bin/link.cgi"

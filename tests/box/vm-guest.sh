@@ -7,7 +7,7 @@
 # Usage: vm-guest.sh TEST... (VM_MODULES: the modules the guest was to load)
 
 testdir=$(cd "$(dirname "$0")/.." && pwd)
-. "$testdir/common.sh"
+. "$testdir/lib/cases.sh"
 echo "vm: kernel $(uname -r) on $(nproc) CPUs, running $CLIENTMAC"
 
 # Which of the modules the kernel has loaded.

@@ -11,8 +11,8 @@
 #   kernels, as box.sh)
 
 export CLIENTMAC_READS_ONLY=1 # the binary runs in the guest
-. "$(dirname "$0")/../lib.sh"
-. "$testdir/box/store.sh"
+. "$(dirname "$0")/../lib/host.sh"
+. "$testdir/lib/boxstore.sh"
 deadline=$((SECONDS + 840))
 tests=("$@")
 [ ${#tests[@]} -gt 0 ] || tests=(kernel-arp kernel-ndp)

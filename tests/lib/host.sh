@@ -1,7 +1,7 @@
-# The host's part of the test harness, in bash: how to run the program, in the test's own
-# namespaces, and how to clean up; how to judge is common.sh's, which the router in a box
-# shares. Each script sets CLIENTMAC to the binary under test; CLIENTMAC_EMULATOR, when
-# set, is the command that runs a cross-built binary (qemu-user).
+# The tests' runner on this machine, in bash: each test in namespaces of its own, its
+# clean-ups, and live connections; the cases themselves run and are judged by cases.sh,
+# which the router in a box shares. Each script sets CLIENTMAC to the binary under test;
+# CLIENTMAC_EMULATOR, when set, is the command that runs a cross-built binary (qemu-user).
 
 set -u
 # As root, a test runs in a mount namespace of its own, whose /run/netns is its own too:
@@ -23,8 +23,7 @@ if [ ${#emulator[@]} -gt 0 ] && [ -z "${CLIENTMAC_READS_ONLY:-}" ] &&
 fi
 clientmac=("${emulator[@]}" "$CLIENTMAC")
 echo "running: ${clientmac[*]}"
-testdir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-. "$testdir/common.sh"
+testdir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # One list of clean-ups, run when the script ends, by a signal too, the last added first.
 cleanups=()
@@ -35,6 +34,11 @@ trap 'exit 143' TERM INT HUP
 scratch=$(mktemp -d)
 atexit 'rm -rf "$scratch"'
 mkdir "$scratch/proc"
+# A fixture case's own namespaces: a user namespace too, for a test need not run as root;
+# the /proc whose PID directories it keeps, which sanitizers and valgrind read.
+unshareflags=-rmn
+procdir=$scratch/proc
+. "$testdir/lib/cases.sh"
 
 # clean_copy SOURCE DEST: the tree as a distribution's build starts from it, in DEST: the
 # files git tracks, or the tree less its build directories.
@@ -45,54 +49,6 @@ clean_copy() {
   else
     (cd "$1" && tar --exclude='./build*' -cf - .) | tar -xf - -C "$2"
   fi
-}
-
-# Whether the emulator stands between us and the binary.
-emulated() { [ ${#emulator[@]} -gt 0 ]; }
-
-# Skips unless this user may create network namespaces.
-require_netns() {
-  [ "$(id -u)" -eq 0 ] || skip "network namespaces need root (ip netns add)"
-  command -v ip >/dev/null || skip "ip (iproute2) is not installed"
-}
-
-# Makes a network namespace of the test's own, removed again on exit, with two veth pairs
-# up in it (lan0-lan1, wan0-wan1), and sets ns to its name.
-make_netns() {
-  ns=clientmac-$1-$$
-  atexit 'ip netns del "$ns" 2>/dev/null'
-  ip netns add "$ns" || die "cannot create network namespace $ns"
-  veth lan0 lan1 && veth wan0 wan1 || die "cannot set up the namespace's links"
-}
-
-# What a kernel test does in its namespace, as the box does it in its own kernel:
-# net ARGS...: ip ARGS there; inns COMMAND...: COMMAND there; veth NAME PEER: a veth
-# pair, both ends up; entry ADDRESS DEVICE STATE [MAC]: one neighbour entry, one that
-# once had an address (incomplete or failed, with a MAC) added stale first, so that the
-# kernel keeps the address it last had; entries: in one batch, one for each line ADDRESS
-# DEVICE STATE MAC of the input.
-net() { ip -n "$ns" "$@"; }
-inns() { ip netns exec "$ns" "$@"; }
-veth() { net link add "$1" type veth peer name "$2" &&
-  net link set "$1" up && net link set "$2" up; }
-entry() {
-  case $3/${4:-} in
-    incomplete/?* | failed/?*)
-      net neigh add "$1" lladdr "$4" dev "$2" nud stale && net neigh change "$1" dev "$2" nud "$3" ;;
-    *) net neigh add "$1" ${4:+lladdr "$4"} dev "$2" nud "$3" ;;
-  esac
-}
-entries() { awk '{ print "neigh add", $1, "lladdr", $4, "dev", $2, "nud", $3 }' | net -batch -; }
-
-# Every case can run here; the box cannot fail a system call.
-cannot() { :; }
-
-# Skips unless the program can ask this kernel its questions: qemu-user refuses the rule
-# dump (RTM_GETRULE) that every lookup starts with, so under it every answer is the zero
-# address; the box runs these cases on real kernels of the routers' CPUs.
-require_kernel() {
-  emulated && skip "qemu-user refuses the rule dump (RTM_GETRULE) that every lookup starts with; the box runs these cases on real MIPS and ARM kernels"
-  return 0
 }
 
 # rulereads CLIENT: how many datagrams a plain lookup of CLIENT in the test's namespace
@@ -171,44 +127,4 @@ served() {
   wait "$server" 2>/dev/null
   status=0
   err=$(cat "$scratch/err")
-}
-
-# lookup CLIENT [ARGS...]: runs clientmac for CLIENT, through a link named CALLED when
-# that is set; sets out, status and err. Without a namespace, a fixture case, in a
-# private user+mount+network namespace, through the command that nonetlink names (one
-# that denies netlink) when it is set. In a kernel
-# test's namespace (ns), the kernel's tables; with TABLE=none or fifo, a /proc of
-# fixturecase.sh's too, where only the program's own /proc/PID (sanitizers read it) is
-# left: no ARP table, so that only the kernel's own lookup can answer, or one that hangs
-# whoever opens it until the timeout. With FAULT=CALL:error=E:when=N, strace fails the
-# Nth such system call with E (a sanitizer's leak check cannot run under ptrace, and is
-# left out).
-lookup() {
-  local client=$1 fault=() setclient=(env -u REMOTE_ADDR -u SERVER_ADDR) program=("${clientmac[@]}")
-  shift
-  if [ -n "${CALLED:-}" ]; then
-    mkdir -p "$scratch/called" && ln -sf "$CLIENTMAC" "$scratch/called/$CALLED" ||
-      die "cannot link $CALLED to the program"
-    program=("${emulator[@]}" "$scratch/called/$CALLED")
-  fi
-  [ "$client" != - ] && setclient+=("REMOTE_ADDR=$client")
-  [ -n "${SERVER:-}" ] && setclient+=("SERVER_ADDR=$SERVER")
-  [ -n "${FAULT:-}" ] &&
-    fault=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e "inject=$FAULT")
-  local run=("${setclient[@]}" "${fault[@]}" "${program[@]}" "$@") limit=30
-  # A table that hangs whoever opens it: the case fails at the limit. A guest under
-  # emulation (the VM of Debian's kernel) runs the program far slower.
-  [ "${TABLE:-}" = fifo ] && limit=${CLIENTMAC_VM:+30}
-  [ "${TABLE:-}" = fifo ] && limit=${limit:-5}
-  if [ -n "${FROM:-}" ]; then
-    served "$client" "${program[@]}" "$@"
-  elif [ -z "${ns:-}" ]; then
-    fixtureunshare="timeout 30 unshare -rmn" fixture "$scratch/proc" ${nonetlink:+"$nonetlink"} "${run[@]}"
-  elif [ -n "${TABLE:-}" ]; then
-    fixtureunshare="timeout $limit ip netns exec $ns unshare -m" fixture "$scratch/proc" "${run[@]}"
-  else
-    out=$(timeout 30 ip netns exec "$ns" "${run[@]}" 2>"$scratch/err")
-    status=$?
-    err=$(cat "$scratch/err")
-  fi
 }
