@@ -297,6 +297,7 @@ const tablecase tablecases[] = {
   {"the client a piece of it", "$20", "$200 0x1 0x2 &02 * eth0\n", ""},
   {"the client, then more", "$20", "$20.5 0x1 0x2 &02 * eth0\n", ""},
   {"the client after more", "$20", "::ffff:$20 0x1 0x2 &02 * eth0\n", ""},
+  {"a piece at the client's end", "$20", "92.0.2.20 0x1 0x2 &02 * eth0\n", ""},
   // The first line that matches wins; later lines are not read.
   {"first of two", "$20", "$20 0x1 0x2 &01 * eth0\n$20 0x1 0x2 &02 * eth0\n", "&01"},
   {"past a piece of it", "$20", "$2 0x1 0x2 &02 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
@@ -330,6 +331,7 @@ const tablecase tablecases[] = {
   {"blank line", "$20", "\n\n$20 0x1 0x2 &20 * eth0\n", "&20"},
   {"a long first field", "$20",
    "$20000000000000000000000000000001 0x1 0x2 &99 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
+  {"long type and flags", "$20", "$20 0x10000000000000 0x20000000000002 &20 * eth0\n", "&20"},
   // Hardware addresses: hex pairs joined by colons, at most 31 characters.
   {"one pair", "$20", "$20 0x1 0x2 02 * eth0\n", "02"},
   {"ten pairs, 29 characters", "$20", "$20 0x1 0x2 &00:00:00:00:20 * eth0\n", "&00:00:00:00:20"},
