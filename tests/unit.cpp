@@ -1,10 +1,12 @@
 // The lookup's rules, one case a line, on the program's own functions: the client text,
-// the scan of the ARP table, and the parser of the kernel's answers, on tables and
-// datagrams made here. It needs nothing but the compiler: no privilege, no namespace, no
-// kernel: the test stands in for the kernel's end of the netlink socket. A case gives its
-// input as text (a client, a table, or a short script of the kernel's datagrams, which
-// the test builds) and what must come of it as text, so that it reads as one line of its
-// table. Each failing case prints one line; the last line counts them all.
+// the scan of the ARP and route tables, the questions put to the kernel and the parser of
+// its answers, and the name the program was called by, on tables and datagrams made here.
+// It needs nothing but the compiler: no privilege, no namespace, no kernel: the test
+// stands in for the kernel's end of the netlink socket. A case gives what it hands the
+// program as text, in fields named for what they hold (a client, a table's lines, a short
+// script of the kernel's datagrams, which the test builds, a name), and what must come of
+// it as text, so that it reads as one line of its table. Each failing case prints one
+// line; the last line counts them all.
 
 // The stand-in kernel below replaces recvfrom, which the C library's fortified headers
 // would wrap in a definition of their own.
@@ -22,15 +24,6 @@ int failed = 0;
 
 // What came of a case, or what it wants, as text.
 using text = char[256];
-
-// A case: its name, what it hands the program (with the client, for some), and what must
-// come of it, as text.
-struct onecase {
-  const char *name, *input, *want;
-};
-struct twocase {
-  const char *name, *client, *input, *want;
-};
 
 // The program's outcomes by name, in the order of their enumerations, and the words of
 // the scripts and questions below.
@@ -102,7 +95,9 @@ const char *expand(const char *in, char (&out)[size]) {
 }
 
 // Runs each case of a table through test, which writes what came of it, and judges that
-// against the case's want: context is what the whole table shares.
+// against the case's want: context is what the whole table shares. Each kind of case,
+// declared with its test below, holds its name, what it hands the program in fields named
+// for what they hold, and its want.
 template <typename Case, size_t count>
 void rules(const char *group, const Case (&cases)[count],
            void (*test)(const Case &, const char *, text &), const char *context = "") {
@@ -121,16 +116,21 @@ void rules(const char *group, const Case (&cases)[count],
 
 // ---- The client text ----
 
-void trimtest(const onecase &c, const char *, text &got) {
+// A client's text, as a server writes it in REMOTE_ADDR.
+struct clientcase {
+  const char *name, *client, *want;
+};
+
+void trimtest(const clientcase &c, const char *, text &got) {
   std::string_view client;
-  if (!trimclient(c.input, client))
+  if (!trimclient(c.client, client))
     client = "a list";
   snprintf(got, sizeof got, "%.*s", static_cast<int>(client.size()), client.data());
 }
 
 // Whitespace around the client is set aside; a list names no single client.
 // clang-format off
-const onecase trimcases[] = {
+const clientcase trimcases[] = {
   {"bare address", "192.0.2.10", "192.0.2.10"},
   {"spaces around", "  192.0.2.10  ", "192.0.2.10"},
   {"tab and newline around", "\t192.0.2.10\n", "192.0.2.10"},
@@ -149,9 +149,9 @@ const onecase trimcases[] = {
 // What a client text asks for; for an address, the address, "on N" for the interface its
 // zone names, and "every link" when every link must agree. The address is written as the
 // case writes it when it is the same number, so that every way of writing one is one.
-void classifytest(const onecase &c, const char *, text &got) {
+void classifytest(const clientcase &c, const char *, text &got) {
   neighbourquery query = {};
-  const clientkind kind = classify(c.input, query);
+  const clientkind kind = classify(c.client, query);
   const int family = query.family == AF_INET ? AF_INET : AF_INET6;
   const bool address = kind == clientkind::ipv4 || kind == clientkind::ipv6;
   char written[INET6_ADDRSTRLEN] = "", zone[16] = "";
@@ -168,7 +168,7 @@ void classifytest(const onecase &c, const char *, text &got) {
 
 // clang-format off
 // A dotted quad, and every form of an IPv4-mapped address, stand for an IPv4 client.
-const onecase mappedcases[] = {
+const clientcase mappedcases[] = {
   {"dotted quad", "192.0.2.10", "ipv4 192.0.2.10"},
   {"mapped", "::ffff:192.0.2.10", "ipv4 192.0.2.10"},
   {"mapped, bracketed", "[::ffff:192.0.2.10]", "ipv4 192.0.2.10"},
@@ -182,7 +182,7 @@ const onecase mappedcases[] = {
 
 // IPv6: brackets and a zone are set aside, every way of writing an address is one; a
 // link-local address without a zone is on every link.
-const onecase ipv6cases[] = {
+const clientcase ipv6cases[] = {
   {"IPv6", "2001:db8::22", "ipv6 2001:db8::22"},
   {"bracketed", "[2001:db8::22]", "ipv6 2001:db8::22"},
   {"uncompressed, upper case", "2001:DB8:0:0:0:0:0:22", "ipv6 2001:db8::22"},
@@ -203,7 +203,7 @@ const onecase ipv6cases[] = {
 
 // A zone names its interface by name, or else by number; a zone that names no interface
 // names no client.
-const onecase zonecases[] = {
+const clientcase zonecases[] = {
   {"by name", "fe80::22%lo", "ipv6 fe80::22 on 1"},
   {"by number", "fe80::22%1", "ipv6 fe80::22 on 1"},
   {"bracketed", "[fe80::22%lo]", "ipv6 fe80::22 on 1"},
@@ -216,7 +216,7 @@ const onecase zonecases[] = {
 // Text that is no address stands for the one IPv4 address within it as a whole address:
 // the character before and the one after, where there are any, are neither a digit, a
 // letter nor a dot. Text with none, or more than one, names no client.
-const onecase wholecases[] = {
+const clientcase wholecases[] = {
   {"with a port", "192.0.2.10:8080", "ipv4 192.0.2.10"},
   {"bracketed", "[192.0.2.10]", "ipv4 192.0.2.10"},
   {"bracketed, with a port", "[192.0.2.10]:80", "ipv4 192.0.2.10"},
@@ -262,12 +262,18 @@ FILE *opentable(const char *table, text &got) {
 
 #define HEADER "IP address       HW type     Flags       HW address            Mask     Device\n"
 
+// The client looked for, with the device the route names, and the lines of an ARP table
+// after its column titles.
+struct tablecase {
+  const char *name, *client, *table, *want;
+};
+
 // The hardware address the scan gives ("" for none) for the client, on the device the
 // case names after it, or on eth0.
-void arptest(const twocase &c, const char *, text &got) {
+void arptest(const tablecase &c, const char *, text &got) {
   char table[1024], buffer[1024], client[64] = "", device[16] = "eth0", line[linesize];
   sscanf(expand(c.client, buffer), "%63s %15s", client, device);
-  snprintf(buffer, sizeof buffer, HEADER "%s", c.input);
+  snprintf(buffer, sizeof buffer, HEADER "%s", c.table);
   if (FILE *file = opentable(expand(buffer, table), got)) {
     const std::string_view found = findclient(file, client, device, line);
     snprintf(got, sizeof got, "%.*s", static_cast<int>(found.size()), found.data());
@@ -279,7 +285,7 @@ void arptest(const twocase &c, const char *, text &got) {
 // route names (eth0 unless the case names another); the lines after the column titles;
 // the hardware address.
 // clang-format off
-const twocase tablecases[] = {
+const tablecase tablecases[] = {
   // A complete entry's hardware address, exactly as listed.
   {"listed", "$20", "$20 0x1 0x2 &20 * eth0\n", "&20"},
   {"upper-case hex as listed", "$20", "$20 0x1 0x2 02:AB:CD:EF:00:20 * eth0\n",
@@ -291,6 +297,7 @@ const twocase tablecases[] = {
   {"the client a piece of it", "$20", "$200 0x1 0x2 &02 * eth0\n", ""},
   {"the client, then more", "$20", "$20.5 0x1 0x2 &02 * eth0\n", ""},
   {"the client after more", "$20", "::ffff:$20 0x1 0x2 &02 * eth0\n", ""},
+  {"a piece at the client's end", "$20", "92.0.2.20 0x1 0x2 &02 * eth0\n", ""},
   // The first line that matches wins; later lines are not read.
   {"first of two", "$20", "$20 0x1 0x2 &01 * eth0\n$20 0x1 0x2 &02 * eth0\n", "&01"},
   {"past a piece of it", "$20", "$2 0x1 0x2 &02 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
@@ -324,6 +331,7 @@ const twocase tablecases[] = {
   {"blank line", "$20", "\n\n$20 0x1 0x2 &20 * eth0\n", "&20"},
   {"a long first field", "$20",
    "$20000000000000000000000000000001 0x1 0x2 &99 * eth0\n$20 0x1 0x2 &20 * eth0\n", "&20"},
+  {"long type and flags", "$20", "$20 0x10000000000000 0x20000000000002 &20 * eth0\n", "&20"},
   // Hardware addresses: hex pairs joined by colons, at most 31 characters.
   {"one pair", "$20", "$20 0x1 0x2 02 * eth0\n", "02"},
   {"ten pairs, 29 characters", "$20", "$20 0x1 0x2 &00:00:00:00:20 * eth0\n", "&00:00:00:00:20"},
@@ -358,14 +366,19 @@ const twocase tablecases[] = {
 #define ROUTEHEADER                                                                                \
   "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
 
+// The client whose route is looked for, and the routes a route table lists.
+struct routetablecase {
+  const char *name, *client, *routes, *want;
+};
+
 // What the reader makes of the client's route: the route's interface, when it leaves
 // straight to the client, or else "none": no table is then read. The case lists the routes
 // as "IFACE DESTINATION/PREFIX FLAGS [GATEWAY]", parted by commas, in the order the kernel
 // lists them; /proc/net/route writes a title line, then each address and mask as the
 // kernel's 32-bit number in hexadecimal, in this machine's byte order.
-void routetest(const twocase &c, const char *, text &got) {
+void routetest(const routetablecase &c, const char *, text &got) {
   char table[1024] = ROUTEHEADER, device[IF_NAMESIZE] = "", iface[32], destination[16];
-  for (const char *route = c.input; route != nullptr && *route != '\0';
+  for (const char *route = c.routes; route != nullptr && *route != '\0';
        route = strchr(route, ',')) {
     char gateway[16] = "0.0.0.0";
     unsigned prefix, flags, net = 0, via = 0;
@@ -395,7 +408,7 @@ void routetest(const twocase &c, const char *, text &got) {
 // so does a name too long for an interface's; no route, or the title line alone, says
 // nothing of the client.
 // clang-format off
-const twocase routetablecases[] = {
+const routetablecase routetablecases[] = {
   {"on the link", "198.51.100.20", "lan0 198.51.100.0/24 1", "lan0"},
   {"default through a gateway", "192.0.2.50", "wan0 0.0.0.0/0 3 203.0.113.254", "none"},
   {"the link before the default", "198.51.100.20",
@@ -650,12 +663,18 @@ bool build(const char *script, size_t index, unsigned number, datagram &d) {
   return true;
 }
 
+// A script of the kernel's datagrams, which the test builds as item() reads it; the client
+// they answer for is the one the table's context names.
+struct scriptcase {
+  const char *name, *script, *want;
+};
+
 // What the scan makes of the case's datagrams, read as the answer to the question that
 // context names (route, neigh, rules or sockets) about the client it names first, with the
 // zone ("zone N"), the route's interface ("on N") or the client's port ("port N") it names
 // after it, each next datagram scanned while the scan asks for more; then what the query
 // holds: its interface, link-layer address, what the rules select on, and the connection.
-void scantest(const onecase &c, const char *context, text &got) {
+void scantest(const scriptcase &c, const char *context, text &got) {
   const named questions[] = {{"route", RTM_GETROUTE},
                              {"neigh", RTM_GETNEIGH},
                              {"rules", RTM_GETRULE},
@@ -676,7 +695,7 @@ void scantest(const onecase &c, const char *context, text &got) {
   static datagram d;
   answer scan = answer::more;
   const unsigned short type = static_cast<unsigned short>(*find(questions, question));
-  for (size_t next = 0; scan == answer::more && (build(c.input, next, asked, d) || next == 0);
+  for (size_t next = 0; scan == answer::more && (build(c.script, next, asked, d) || next == 0);
        ++next)
     scan = scanmessages(d.bytes, d.length, asked, type, query);
   if (query.linkindex != 0 && strcmp(word, "port") != 0)
@@ -700,7 +719,7 @@ void scantest(const onecase &c, const char *context, text &got) {
 // clang-format off
 // The route: a unicast one names the interface; a gateway stands between, for certain; of
 // many paths, the flow picks one; anything else, or a damaged answer, says nothing.
-const onecase routecases[] = {
+const scriptcase routecases[] = {
   {"direct route", "route 3", "found on 3"},
   {"route through a gateway", "route 3 gateway", "none"},
   {"route by RTA_VIA", "route 3 via", "none"},
@@ -715,14 +734,14 @@ const onecase routecases[] = {
 
 // With a zone, the route must leave by the zone's interface: by another, no entry on the
 // zone's link is the client's.
-const onecase zoneroutecases[] = {
+const scriptcase zoneroutecases[] = {
   {"by the zone's interface", "route 3", "found on 3"},
   {"by another interface", "route 4", "none"},
   {"through a gateway on it", "route 3 gateway", "none"},
 };
 
 // A late answer to an earlier request is no answer to this one, whatever it says.
-const onecase sequencecases[] = {
+const scriptcase sequencecases[] = {
   {"earlier request's route", "earlier: route 9", "more"},
   {"earlier request's gateway", "earlier: route 9 via", "more"},
   {"earlier route, then this one", "earlier: route 9, route 3", "found on 3"},
@@ -733,7 +752,7 @@ const onecase sequencecases[] = {
 
 // The kernel's "no such entry" for a neighbour get is its word: there is none to give.
 // Any other error, and NLMSG_DONE, end the answer without settling it.
-const onecase errorcases[] = {
+const scriptcase errorcases[] = {
   {"no such entry", "error -ENOENT", "none"},
   {"no such route", "error -ENOENT route", "unknown"},
   {"not supported", "error -EOPNOTSUPP", "unknown"},
@@ -747,7 +766,7 @@ const onecase errorcases[] = {
 };
 
 // A damaged datagram or attribute makes the message worthless: nothing in it is read.
-const onecase damagecases[] = {
+const scriptcase damagecases[] = {
   {"message longer than the datagram", "route 3, msglen +4", "unknown"},
   {"message ending past the datagram, in padding", "route 3, msglen +2", "unknown"},
   {"message shorter than its header", "route 3, msglen 15", "unknown"},
@@ -760,7 +779,7 @@ const onecase damagecases[] = {
 
 // The client's entry on the interface asked: its link-layer address, in a state other
 // than NOARP; without one it has none to give; another entry says nothing.
-const onecase neighbourcases[] = {
+const scriptcase neighbourcases[] = {
   {"reachable", "neigh $10 3 10", "found on 3 &10"},
   {"stale", "neigh $10 3 stale 10", "found on 3 &10"},
   {"permanent", "neigh $10 3 permanent 10", "found on 3 &10"},
@@ -786,7 +805,7 @@ const onecase neighbourcases[] = {
 // The dump of every IPv6 neighbour, read for the route's interface: the client's entry
 // there settles it; every other entry, on any link, is passed over, across datagrams,
 // until NLMSG_DONE ends it.
-const onecase dumpcases[] = {
+const scriptcase dumpcases[] = {
   {"client listed second", "dump @11 3 11, dump @10 3 10", "found on 3 &10"},
   {"on another link first", "dump @10 2 02, dump @10 3 03", "found on 3 &03"},
   {"on another link only", "dump @10 2 02, done", "unknown on 3"},
@@ -806,7 +825,7 @@ const onecase dumpcases[] = {
 // A link-local client without a zone is on whichever link lists it: the dump of every
 // link must list one address for it, the same on every link that lists it, and end; an
 // entry with no address to give, on any link, is a disagreement too.
-const onecase everylinkcases[] = {
+const scriptcase everylinkcases[] = {
   {"one link lists it", "dump fe80::11 2 11, dump fe80::10 3 10, done", "found &10"},
   {"the same address on two links", "dump fe80::10 2 10, dump fe80::10 3 10, done", "found &10"},
   {"two addresses on two links", "dump fe80::10 2 02, dump fe80::10 3 03, done", "none &02"},
@@ -831,7 +850,7 @@ const onecase everylinkcases[] = {
 // rule, is one it can never know. A kernel without policy routing refuses the dump: no
 // rule selects on anything.
 // clang-format off
-const onecase rulecases[] = {
+const scriptcase rulecases[] = {
   {"the default rules", "rule table, rule table priority protocol, done", "found"},
   {"a source rule", "rule from table, done", "found source"},
   {"a mark", "rule fwmark table, done", "found mark"},
@@ -862,7 +881,7 @@ const onecase rulecases[] = {
 // The server's open connection with the client (192.0.2.10, port 40000), as socket
 // diagnostics list it: exactly one must fit, and then it names the reply's source and
 // port, the device its socket is bound to and its owner. An IPv4 client stands in an IPv6 socket by its mapped address.
-const onecase socketcases[] = {
+const scriptcase socketcases[] = {
   {"the connection", "socket $10/40000 $1/80 uid 33, done", "found 1 from $1/80 if 0 uid 33"},
   {"bound to a VRF, marked", "socket $10/40000 $1/80 if 7 mark 5, done",
    "found 1 from $1/80 if 7 uid 0"},
@@ -961,12 +980,18 @@ bool pose(const char *client, const char *question, const char *replies, neighbo
   return true;
 }
 
+// The client, with the server's variables after it, and the script of the kernel's
+// replies to the questions put for it, one datagram for each read.
+struct askcase {
+  const char *name, *client, *replies, *want;
+};
+
 // The questions that were put for the one that context names, and the answer, with its
 // link-layer address.
-void asktest(const twocase &c, const char *question, text &got) {
+void asktest(const askcase &c, const char *question, text &got) {
   neighbourquery query = {};
   answer result;
-  if (!pose(c.client, question, c.input, query, result))
+  if (!pose(c.client, question, c.replies, query, result))
     snprintf(got, sizeof got, "no address");
   else
     snprintf(got, sizeof got, "%s: %s%s%s", kernel.questions, answernames[static_cast<int>(result)],
@@ -977,7 +1002,7 @@ void asktest(const twocase &c, const char *question, text &got) {
 // Only the kernel (port 0) answers: any process may send to a netlink socket, and what it
 // sends, however well made, is no answer. Nor is a datagram cut short by the buffer, or
 // no datagram at all: the question failed.
-const twocase sendercases[] = {
+const askcase sendercases[] = {
   {"the kernel's answer", "$10", "route 3", "route: found"},
   {"another socket's answer", "$10", "port 4242, route 3", "route: failed"},
   {"another socket's, then the kernel's", "$10", "port 4242, route 3 | route 3", "route: failed"},
@@ -987,7 +1012,7 @@ const twocase sendercases[] = {
 };
 
 // A dump is read datagram by datagram until it settles the client or ends.
-const twocase dumpreadcases[] = {
+const askcase dumpreadcases[] = {
   {"in the second datagram", "@10", "dump @11 2 11 | dump @10 3 10", "dump: found &10"},
   {"ended, not listed", "@10", "dump @11 2 11 | done", "dump: unknown"},
   {"another socket's second datagram", "@10", "dump @11 2 11 | port 4242, dump @10 3 10",
@@ -997,7 +1022,7 @@ const twocase dumpreadcases[] = {
 // The whole lookup of the kernel's tables: the route, then the entry on its interface,
 // then, for IPv6, the dump there; each answer decides whether the next question is put. A
 // route that cannot be learned ends it: no entry is the client's for certain.
-const twocase lookupcases[] = {
+const askcase lookupcases[] = {
   // IPv4.
   {"listed on the route's link", "$10", "done | route 3 | neigh $10 3 10", "rules route neigh: found &10"},
   {"behind a gateway", "$10", "done | route 3 gateway", "rules route: none"},
@@ -1081,19 +1106,25 @@ const twocase lookupcases[] = {
 };
 // clang-format on
 
+// The client, with the server's variables after it, and the question put for it: the
+// route, or the dump.
+struct questioncase {
+  const char *name, *client, *question, *want;
+};
+
 // The question as put: its type and flags, the family and, for a route, the prefix length,
 // "on" the interface asked (RTA_OIF of a route, ndm_ifindex of a neighbour), "dst" when it
 // names the client (RTA_DST), "from" the source it names (RTA_SRC) and that prefix
 // length, "fibmatch" when it asks for the route itself, and whether its length, or an
 // attribute's, is wrong, or its number not new.
-void questiontest(const twocase &c, const char *, text &got) {
+void questiontest(const questioncase &c, const char *, text &got) {
   static unsigned last = 0;
   neighbourquery query = {};
   answer result;
   nlmsghdr header;
   rtmsg route;
   const char *body = reinterpret_cast<const char *>(kernel.request) + NLMSG_HDRLEN;
-  if (!pose(c.client, c.input, nullptr, query, result) ||
+  if (!pose(c.client, c.question, nullptr, query, result) ||
       kernel.requestlength < NLMSG_HDRLEN + sizeof route)
     return static_cast<void>(snprintf(got, sizeof got, "no question"));
   memcpy(&header, kernel.request, sizeof header);
@@ -1150,7 +1181,7 @@ void questiontest(const twocase &c, const char *, text &got) {
 // from the address the server names, where it is one of the client's family, as the reply
 // leaves; for the route itself, whose many paths, if it has them, then show.
 // clang-format off
-const twocase questioncases[] = {
+const questioncase questioncases[] = {
   {"route to an IPv4 client", "$10", "route", "route get inet/32 on 0 dst fibmatch"},
   {"route to an IPv6 client", "@10", "route", "route get inet6/128 on 0 dst fibmatch"},
   {"route by the zone's interface", "@10%lo", "route",
@@ -1190,16 +1221,21 @@ const twocase questioncases[] = {
 
 // ---- The name it was called by ----
 
+// The name the program was called by (argv[0]), null for none.
+struct namecase {
+  const char *name, *called, *want;
+};
+
 // What the program answers as, by the name it was called by: "cgi" (the header, then the
 // address) or "bare" (the address alone).
-void nametest(const onecase &c, const char *, text &got) {
-  snprintf(got, sizeof got, "%s", iscginame(c.input) ? "cgi" : "bare");
+void nametest(const namecase &c, const char *, text &got) {
+  snprintf(got, sizeof got, "%s", iscginame(c.called) ? "cgi" : "bare");
 }
 
 // A name that ends in ".cgi" is a CGI program's; the program's own name, which a wrapper
 // runs it by, and every other name, are not, nor is no name at all (argc 0).
 // clang-format off
-const onecase namecases[] = {
+const namecase namecases[] = {
   {"link in a cgi-bin", "/www/cgi-bin/clientmac.cgi", "cgi"},
   {"name alone, as some servers pass it", "clientmac.cgi", "cgi"},
   {"another name", "mac.cgi", "cgi"},
