@@ -6,8 +6,7 @@ box=1
 testdir=/cases
 scratch=/tmp/scratch
 CLIENTMAC=/bin/clientmac
-# The box runs as root, with no sanitizer to keep /proc's PID directories for.
-unshareflags=-mn
+# No sanitizer runs in the box to keep /proc's PID directories for.
 procdir=-
 # Netlink denied by the box's own helper, for the fixture cases.
 nonetlink=/bin/nonetlink

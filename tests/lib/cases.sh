@@ -4,9 +4,9 @@
 # machine (in bash: namespaces of the test's own, clean-ups, live connections), box.sh in
 # the router in a box, whose guest is itself the tests' one network namespace (box set).
 # Each runner sets testdir (the tests), scratch (a directory of the test's own), CLIENTMAC
-# (the program), unshareflags and procdir (a fixture case's namespaces, and the /proc
-# whose PID directories it keeps, or -); CLIENTMAC_EMULATOR, when set, is the command
-# that runs the program (qemu-user, valgrind).
+# (the program) and procdir (the /proc whose PID directories a fixture case keeps, or -);
+# CLIENTMAC_EMULATOR, when set, is the command that runs the program (qemu-user,
+# valgrind).
 
 passed=0
 failed=0
@@ -122,7 +122,7 @@ lookup() {
   # emulation (the VM of Debian's kernel) runs the program far slower.
   [ "${TABLE:-}" = fifo ] && [ -z "${CLIENTMAC_VM:-}" ] && l_limit=5
   if [ -z "${ns:-}" ]; then
-    fixture "timeout 30 unshare $unshareflags" ${nonetlink:+"$nonetlink"} "$@"
+    fixture "timeout 30 unshare -rmn" ${nonetlink:+"$nonetlink"} "$@"
   elif [ -n "${TABLE:-}" ]; then
     fixture "inns timeout $l_limit unshare -m" "$@"
   else

@@ -34,9 +34,7 @@ trap 'exit 143' TERM INT HUP
 scratch=$(mktemp -d)
 atexit 'rm -rf "$scratch"'
 mkdir "$scratch/proc"
-# A fixture case's own namespaces: a user namespace too, for a test need not run as root;
-# the /proc whose PID directories it keeps, which sanitizers and valgrind read.
-unshareflags=-rmn
+# The /proc whose PID directories a fixture case keeps: sanitizers and valgrind read them.
 procdir=$scratch/proc
 . "$testdir/lib/cases.sh"
 
