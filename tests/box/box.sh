@@ -21,19 +21,19 @@ helper=$3
 nonetlink=$4
 deadline=$((SECONDS + 120))
 
-# Each CPU's box: Debian's architecture, kernel package, emulator and machine, console,
+# Each CPU's box: Debian's architecture, kernel package, emulator and machine, console tty,
 # network card, and the modules loaded in this order (each after those it depends on:
 # the packages hold no modules.dep).
 case $processor in
   mipsel)
     arch=mipsel kernel=linux-image-4kc-malta qemu=(qemu-system-mipsel -M malta -vga none)
-    console=ttyS0 nic=pcnet,addr=0b,romfile= modules="veth mii pcnet32" ;;
+    tty=ttyS0 nic=pcnet,addr=0b,romfile= modules="veth mii pcnet32" ;;
   arm)
     arch=armhf kernel=linux-image-armmp qemu=(qemu-system-arm -M virt -cpu cortex-a15)
-    console=ttyAMA0 nic=virtio-net-device modules="veth virtio_mmio failover net_failover virtio_net" ;;
+    tty=ttyAMA0 nic=virtio-net-device modules="veth virtio_mmio failover net_failover virtio_net" ;;
   aarch64)
     arch=arm64 kernel=linux-image-arm64 qemu=(qemu-system-aarch64 -M virt -cpu cortex-a53)
-    console=ttyAMA0 nic=virtio-net-device modules="veth virtio_mmio failover net_failover virtio_net" ;;
+    tty=ttyAMA0 nic=virtio-net-device modules="veth virtio_mmio failover net_failover virtio_net" ;;
   *) skip "no box boots $processor" ;;
 esac
 command -v "${qemu[0]}" >/dev/null || skip "${qemu[0]} is not installed"
@@ -41,7 +41,7 @@ command -v cpio >/dev/null || skip "cpio is not installed"
 
 # The kernel, its modules and static busybox, from Debian's packages, kept once for the
 # machine.
-. "$testdir/lib/boxstore.sh"
+. "$testdir/lib/guests.sh"
 boxstore "$processor" "$arch" "$kernel" "$modules"
 echo "kernel: $(cat "$store/kernel") from $store"
 
@@ -91,21 +91,13 @@ atexit '[ -n "$qemupid" ] && kill "$qemupid" 2>/dev/null && wait "$qemupid" 2>/d
 port=$((20000 + RANDOM % 20000))
 started=$(date +%s.%N)
 timeout $((deadline - SECONDS)) "${qemu[@]}" -m 256 -nographic -no-reboot \
-  -kernel "$store/vmlinuz" -initrd "$initrd" -append "console=$console panic=-1 loglevel=4" \
+  -kernel "$store/vmlinuz" -initrd "$initrd" -append "console=$tty panic=-1 loglevel=4" \
   -netdev "user,id=lan,net=203.0.113.0/24,host=203.0.113.2,restrict=on,hostfwd=tcp:127.0.0.1:$port-203.0.113.15:80" \
   -device "$nic,netdev=lan" >"$log" 2>&1 </dev/null &
 qemupid=$!
 
-# Waits until the guest's console says TEXT, or fails the whole run at the deadline.
-await() {
-  until grep -q "$1" "$log"; do
-    kill -0 "$qemupid" 2>/dev/null || { cat "$log"; die "qemu ended before the guest said '$1'"; }
-    [ $SECONDS -lt $deadline ] || { cat "$log"; die "the guest did not say '$1' in time"; }
-    sleep 0.2
-  done
-}
 await "box: up"
-echo "boot: $(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }') s to /init"
+echo "boot: $(elapsed) s to /init"
 await "box: httpd ready"
 
 # The web requests, through the wrapper and through a link by a CGI name: the body must be

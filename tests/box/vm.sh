@@ -12,7 +12,7 @@
 
 export CLIENTMAC_READS_ONLY=1 # the binary runs in the guest
 . "$(dirname "$0")/../lib/host.sh"
-. "$testdir/lib/boxstore.sh"
+. "$testdir/lib/guests.sh"
 deadline=$((SECONDS + 840))
 tests=("$@")
 [ ${#tests[@]} -gt 0 ] || tests=(kernel-arp kernel-ndp)
@@ -89,21 +89,6 @@ timeout $((deadline - SECONDS)) qemu-system-x86_64 -machine q35 -cpu max -smp 2 
   -device virtserialport,chardev=out,name=clientmac >"$console" 2>&1 </dev/null &
 qemupid=$!
 
-# Seconds since qemu started.
-elapsed() { awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }'; }
-
-# Waits until the guest's output says TEXT, or fails the whole run at the deadline or
-# when qemu ends first, with the console's last lines.
-await() {
-  until grep -q "$1" "$log"; do
-    if ! kill -0 "$qemupid" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
-      tr -d '\r' <"$log"
-      tail -n 30 "$console" | tr -d '\r'
-      die "the guest did not say '$1' (in $(elapsed) s)"
-    fi
-    sleep 0.2
-  done
-}
 await "vm: up"
 echo "boot: $(elapsed) s to the guest's init"
 await "vm: root"

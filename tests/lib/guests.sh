@@ -1,7 +1,8 @@
 # shellcheck shell=bash
-# The guests' kernels, modules and static busybox, from Debian's packages, kept once for
-# the machine; sourced by the boxes' runners (box.sh, vm.sh) after lib.sh, whose atexit,
-# skip and die it uses. In bash.
+# The boxes' guests: their kernels, modules and static busybox, from Debian's packages,
+# kept once for the machine, and how the host waits on what a guest says; sourced by the
+# boxes' runners (box.sh, vm.sh) after host.sh, whose atexit, skip and die it uses. In
+# bash.
 
 # modulefile DIR NAME: the .ko file below DIR of the module NAME, which the kernel spells
 # with - and _ alike.
@@ -84,4 +85,21 @@ boxstored() {
   done
   # shellcheck disable=SC2086 # one word a module
   moduleorder "$store" $1 >/dev/null 2>&1
+}
+
+# Seconds since qemu started (started).
+elapsed() { awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }'; }
+
+# await TEXT: waits until the guest's output (the file log) says TEXT; at the deadline,
+# or when qemu (qemupid) ends first, fails the whole run with that output and the last
+# lines of the console (the file console, where the guest writes its output apart).
+await() {
+  until grep -q "$1" "$log"; do
+    if ! kill -0 "$qemupid" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
+      tr -d '\r' <"$log"
+      [ -z "${console:-}" ] || tail -n 30 "$console" | tr -d '\r'
+      die "the guest did not say '$1' (in $(elapsed) s)"
+    fi
+    sleep 0.2
+  done
 }
