@@ -757,17 +757,20 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   header.nlmsg_len += RTA_SPACE(size);
 }
 
-// Puts a question to the kernel on sock and reads its answer into the query until it
-// settles the query or ends. Never waits, for a web server must never hang on us, whatever
-// the kernel does: the kernel queues its answer to a request before sendto returns, and
-// each next datagram of a dump as one is read, so an answer not there at once is none.
-[[nodiscard]] answer ask(int sock, const nlmsghdr &header, neighbourquery &query) {
+// Puts a question to the kernel on sock; false when it could not be put whole.
+[[nodiscard]] bool putquestion(int sock, const nlmsghdr &header) {
   sockaddr_nl kernel = {};
   kernel.nl_family = AF_NETLINK;
-  if (sendto(sock, &header, header.nlmsg_len, 0, reinterpret_cast<const sockaddr *>(&kernel),
-             sizeof kernel) != static_cast<ssize_t>(header.nlmsg_len))
-    return answer::failed;
-  const unsigned short asked = header.nlmsg_type;
+  return sendto(sock, &header, header.nlmsg_len, 0, reinterpret_cast<const sockaddr *>(&kernel),
+                sizeof kernel) == static_cast<ssize_t>(header.nlmsg_len);
+}
+
+// Reads the answer to question sequence, of type asked, until it settles the query or ends.
+// Never waits, for a web server must never hang on us, whatever the kernel does: the
+// kernel queues its answer to a request before sendto returns, and each next datagram of
+// a dump as one is read, so an answer not there at once is none.
+[[nodiscard]] answer readanswer(int sock, unsigned sequence, unsigned short asked,
+                                neighbourquery &query) {
   char datagram[netlinkbuffersize];
   answer progress = answer::more;
   while (progress == answer::more) {
@@ -779,9 +782,16 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     // Only the kernel (port 0) answers: any process may send to a netlink socket.
     if (got <= 0 || got > static_cast<ssize_t>(sizeof datagram) || sender.nl_pid != 0)
       return answer::failed;
-    progress = scanmessages(datagram, static_cast<size_t>(got), header.nlmsg_seq, asked, query);
+    progress = scanmessages(datagram, static_cast<size_t>(got), sequence, asked, query);
   }
   return progress;
+}
+
+// Puts a question to the kernel on sock and reads its answer into the query.
+[[nodiscard]] answer ask(int sock, const nlmsghdr &header, neighbourquery &query) {
+  if (!putquestion(sock, header))
+    return answer::failed;
+  return readanswer(sock, header.nlmsg_seq, header.nlmsg_type, query);
 }
 
 // Asks for every policy rule of the client's family, into the query's needs.
