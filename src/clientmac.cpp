@@ -77,7 +77,7 @@ constexpr size_t netlinkbuffersize = 8192;
 constexpr unsigned openstates = 1u << 1 | 1u << 8; // TCP_ESTABLISHED, TCP_CLOSE_WAIT
 
 // What a variable's text names.
-enum class clientkind {
+enum class addresskind {
   ipv4,        // a dotted quad, an IPv6 address that maps one, or text that holds one
   ipv6,        // an IPv6 address, on any interface or on the one its zone names
   unknownzone, // an IPv6 address on an interface that does not exist
@@ -343,11 +343,11 @@ void arplookup(std::string_view dotted, std::string_view device) {
 }
 
 // Reads the one IPv4 address that stands in text as a whole address, with no digit,
-// letter or dot beside it ("[192.0.2.1]:80", "192.0.2.1%lan0"), into the query's client;
+// letter or dot beside it ("[192.0.2.1]:80", "192.0.2.1%lan0"), into address;
 // noaddress when text holds none, or more than one ("192.0.2.1;192.0.2.2"), which names no
 // single client. A dotted quad after a colon ends an IPv6 address ("2001:db8::"): it is a
 // piece of that address, never one of its own, unless the address maps it ("::ffff:").
-[[nodiscard]] clientkind findaddress(std::string_view text, neighbourquery &query) {
+[[nodiscard]] addresskind findaddress(std::string_view text, unsigned char (&address)[16]) {
   unsigned found = 0;
   size_t start = 0;
   for (size_t at = 0; at <= text.size(); ++at) {
@@ -355,18 +355,17 @@ void arplookup(std::string_view dotted, std::string_view device) {
       continue;
     // A word of address characters ends here: it may be a dotted quad.
     char word[INET_ADDRSTRLEN];
-    unsigned char address[4];
+    unsigned char quad[4];
     // After a colon, only an IPv4-mapped address's prefix ("::ffff:") lets it stand.
     const bool aftercolon = start > 0 && text[start - 1] == ':' && !ismappedprefix(text, start);
     if (copytext({text.data() + start, at - start}, word, sizeof word) &&
-        inet_pton(AF_INET, word, address) == 1) {
-      memcpy(query.client, address, sizeof address);
+        inet_pton(AF_INET, word, quad) == 1) {
+      memcpy(address, quad, sizeof quad);
       found += aftercolon ? 2 : 1;
     }
     start = at + 1;
   }
-  query.family = AF_INET;
-  return found == 1 ? clientkind::ipv4 : clientkind::noaddress;
+  return found == 1 ? addresskind::ipv4 : addresskind::noaddress;
 }
 
 // Whether an address of the query's family is an IPv6 link-local one (fe80::/10), which
@@ -389,46 +388,56 @@ void arplookup(std::string_view dotted, std::string_view device) {
   return at;
 }
 
-// Tells what a variable's text names. For an address, sets the query's family, client
-// address and the interface its zone names (0 for any), after setting aside "[...]" and
-// "%zone" from an IPv6 one; an IPv4-mapped address stands for
-// its IPv4 address. Text that is no address may still hold one IPv4 address, which then
-// stands for the client.
-[[nodiscard]] clientkind classify(std::string_view text, neighbourquery &query) {
+// Tells what a variable's text names. For an address, sets address (4 bytes for ipv4, 16
+// for ipv6) and zone to the interface its zone names (0 for none), after setting aside
+// "[...]" and "%zone" from an IPv6 one; an IPv4-mapped address stands for its IPv4
+// address. Text that is no address may still hold one IPv4 address, which then is the
+// address it names.
+[[nodiscard]] addresskind parseaddress(std::string_view text, unsigned char (&address)[16],
+                                       unsigned &zone) {
+  zone = 0;
   const std::string_view whole = text;
   if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
     text = {text.data() + 1, text.size() - 2};
   const size_t percent = findchar(text, '%');
-  const bool haszone = percent < text.size();
   const std::string_view bare(text.data(), percent);
-  char address[INET6_ADDRSTRLEN];
+  char written[INET6_ADDRSTRLEN];
   in6_addr parsed;
   // A dotted quad is no IPv6 address: it is the one IPv4 address in its own text.
-  if (!copytext(bare, address, sizeof address) || inet_pton(AF_INET6, address, &parsed) != 1)
-    return findaddress(whole, query);
+  if (!copytext(bare, written, sizeof written) || inet_pton(AF_INET6, written, &parsed) != 1)
+    return findaddress(whole, address);
   if (IN6_IS_ADDR_V4MAPPED(&parsed)) {
-    query.family = AF_INET;
-    memcpy(query.client, parsed.s6_addr + 12, 4);
-    return clientkind::ipv4;
+    memcpy(address, parsed.s6_addr + 12, 4);
+    return addresskind::ipv4;
   }
-  query.family = AF_INET6;
-  memcpy(query.client, &parsed, sizeof parsed);
-  // A link-local address is on every link at once, and the route cannot tell which.
-  query.everylink = !haszone && islinklocal(query.family, query.client);
-  if (!haszone)
-    return clientkind::ipv6;
-  query.zoneindex = zoneindex({text.data() + percent + 1, text.size() - percent - 1});
-  return query.zoneindex == 0 ? clientkind::unknownzone : clientkind::ipv6;
+  memcpy(address, &parsed, sizeof parsed);
+  if (percent == text.size())
+    return addresskind::ipv6;
+  zone = zoneindex({text.data() + percent + 1, text.size() - percent - 1});
+  return zone == 0 ? addresskind::unknownzone : addresskind::ipv6;
 }
 
-// Reads the address that a CGI variable's text names into the query, as classify tells
-// it; noaddress for no text, or text too long to be an address: no server writes one so,
-// and a long text would only cost a scan of the whole table.
-[[nodiscard]] clientkind parseaddress(const char *variable, neighbourquery &query) {
+// Reads the address that a CGI variable's text names, as parseaddress tells it; noaddress
+// for no text, a list, or text too long to be an address: no server writes one so, and a
+// long text would only cost a scan of the whole table.
+[[nodiscard]] addresskind readaddress(const char *variable, unsigned char (&address)[16],
+                                      unsigned &zone) {
   std::string_view text;
   if (variable == nullptr || strlen(variable) > maxvariable || !trimclient(variable, text))
-    return clientkind::noaddress;
-  return classify(text, query);
+    return addresskind::noaddress;
+  return parseaddress(text, address, zone);
+}
+
+// Reads the client that REMOTE_ADDR's text names into the query's family, client, zone
+// and whether it is on every link, as readaddress tells it.
+[[nodiscard]] addresskind readclient(const char *variable, neighbourquery &query) {
+  const addresskind kind = readaddress(variable, query.client, query.zoneindex);
+  query.family = kind == addresskind::ipv4 ? AF_INET : AF_INET6;
+  // A link-local address without a zone is on every link at once, and the route cannot
+  // tell which.
+  query.everylink =
+      kind == addresskind::ipv6 && query.zoneindex == 0 && islinklocal(query.family, query.client);
+  return kind;
 }
 
 // Reads a port from a CGI variable's text: 1 to 65535 in decimal; 0 for anything else,
@@ -451,20 +460,27 @@ void arplookup(std::string_view dotted, std::string_view device) {
   return high == 0 && address[15] <= 1;
 }
 
+// Reads the server's own address from SERVER_ADDR's text into address, which holds an
+// address of family, and the interface its zone names into zone (0 for none); false when
+// the text names no address of family, a zone of no interface, or an address no reply
+// leaves from.
+[[nodiscard]] bool readserver(const char *variable, unsigned char family,
+                              unsigned char (&address)[16], unsigned &zone) {
+  const addresskind wanted = family == AF_INET ? addresskind::ipv4 : addresskind::ipv6;
+  return readaddress(variable, address, zone) == wanted && !isnosource(family, address);
+}
+
 // Takes the server's own address, which most servers name in SERVER_ADDR, as the reply's
-// source: the address the client reached. Text that names no address of the client's
-// family, or one no reply leaves from, leaves the source unknown, for the connection to
-// tell. A zone on the server's address names the link of a link-local client without one.
+// source: the address the client reached. Where readserver reads none, the source stays
+// unknown, for the connection to tell. A zone on the server's address names the link of a
+// link-local client without one.
 void takeserver(const char *variable, neighbourquery &query) {
-  neighbourquery server = {};
-  const clientkind kind = parseaddress(variable, server);
-  if (kind == clientkind::noaddress || kind == clientkind::unknownzone ||
-      server.family != query.family || isnosource(server.family, server.client))
+  unsigned zone;
+  if (!readserver(variable, query.family, query.server, zone))
     return;
-  memcpy(query.server, server.client, sizeof query.server);
   query.knowsserver = true;
-  if (query.everylink && server.zoneindex != 0) {
-    query.zoneindex = server.zoneindex;
+  if (query.everylink && zone != 0) {
+    query.zoneindex = zone;
     query.everylink = false;
   }
 }
@@ -757,17 +773,20 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
   header.nlmsg_len += RTA_SPACE(size);
 }
 
-// Puts a question to the kernel on sock and reads its answer into the query until it
-// settles the query or ends. Never waits, for a web server must never hang on us, whatever
-// the kernel does: the kernel queues its answer to a request before sendto returns, and
-// each next datagram of a dump as one is read, so an answer not there at once is none.
-[[nodiscard]] answer ask(int sock, const nlmsghdr &header, neighbourquery &query) {
+// Puts a question to the kernel on sock; false when it could not be put whole.
+[[nodiscard]] bool putquestion(int sock, const nlmsghdr &header) {
   sockaddr_nl kernel = {};
   kernel.nl_family = AF_NETLINK;
-  if (sendto(sock, &header, header.nlmsg_len, 0, reinterpret_cast<const sockaddr *>(&kernel),
-             sizeof kernel) != static_cast<ssize_t>(header.nlmsg_len))
-    return answer::failed;
-  const unsigned short asked = header.nlmsg_type;
+  return sendto(sock, &header, header.nlmsg_len, 0, reinterpret_cast<const sockaddr *>(&kernel),
+                sizeof kernel) == static_cast<ssize_t>(header.nlmsg_len);
+}
+
+// Reads the answer to question sequence, of type asked, until it settles the query or ends.
+// Never waits, for a web server must never hang on us, whatever the kernel does: the
+// kernel queues its answer to a request before sendto returns, and each next datagram of
+// a dump as one is read, so an answer not there at once is none.
+[[nodiscard]] answer readanswer(int sock, unsigned sequence, unsigned short asked,
+                                neighbourquery &query) {
   char datagram[netlinkbuffersize];
   answer progress = answer::more;
   while (progress == answer::more) {
@@ -779,9 +798,16 @@ void addattribute(nlmsghdr &header, unsigned short type, const void *payload, si
     // Only the kernel (port 0) answers: any process may send to a netlink socket.
     if (got <= 0 || got > static_cast<ssize_t>(sizeof datagram) || sender.nl_pid != 0)
       return answer::failed;
-    progress = scanmessages(datagram, static_cast<size_t>(got), header.nlmsg_seq, asked, query);
+    progress = scanmessages(datagram, static_cast<size_t>(got), sequence, asked, query);
   }
   return progress;
+}
+
+// Puts a question to the kernel on sock and reads its answer into the query.
+[[nodiscard]] answer ask(int sock, const nlmsghdr &header, neighbourquery &query) {
+  if (!putquestion(sock, header))
+    return answer::failed;
+  return readanswer(sock, header.nlmsg_seq, header.nlmsg_type, query);
 }
 
 // Asks for every policy rule of the client's family, into the query's needs.
@@ -1096,8 +1122,8 @@ int main(int, char **argv) {
     headerlength = cgiheader.size();
   const char *remoteaddr = getenv("REMOTE_ADDR");
   neighbourquery query = {};
-  const clientkind kind = parseaddress(remoteaddr, query);
-  if (kind != clientkind::ipv4 && kind != clientkind::ipv6) {
+  const addresskind kind = readclient(remoteaddr, query);
+  if (kind != addresskind::ipv4 && kind != addresskind::ipv6) {
     reply(zeroaddress);
     return remoteaddr == nullptr ? noclientstatus : 0;
   }

@@ -149,11 +149,11 @@ const clientcase trimcases[] = {
 // What a client text asks for; for an address, the address, "on N" for the interface its
 // zone names, and "every link" when every link must agree. The address is written as the
 // case writes it when it is the same number, so that every way of writing one is one.
-void classifytest(const clientcase &c, const char *, text &got) {
+void readclienttest(const clientcase &c, const char *, text &got) {
   neighbourquery query = {};
-  const clientkind kind = classify(c.client, query);
+  const addresskind kind = readclient(c.client, query);
   const int family = query.family == AF_INET ? AF_INET : AF_INET6;
-  const bool address = kind == clientkind::ipv4 || kind == clientkind::ipv6;
+  const bool address = kind == addresskind::ipv4 || kind == addresskind::ipv6;
   char written[INET6_ADDRSTRLEN] = "", zone[16] = "";
   unsigned char wanted[16];
   if (sscanf(c.want, "%*s %45s", written) != 1 || inet_pton(family, written, wanted) != 1 ||
@@ -685,7 +685,7 @@ void scantest(const scriptcase &c, const char *context, text &got) {
   unsigned number = 0;
   sscanf(context, "%45s %7s %7s %u", client, question, word, &number);
   // As the program reads the client: link-local, and no zone, is on every link.
-  static_cast<void>(classify(client, query));
+  static_cast<void>(readclient(client, query));
   if (strcmp(word, "zone") == 0)
     query.zoneindex = number;
   else if (strcmp(word, "port") == 0)
@@ -965,8 +965,8 @@ bool pose(const char *client, const char *question, const char *replies, neighbo
   text expanded;
   char address[64] = "", server[64] = "-", clientport[8] = "", serverport[8] = "";
   sscanf(expand(client, expanded), "%63s %63s %7s %7s", address, server, clientport, serverport);
-  const clientkind kind = classify(address, query);
-  if (kind != clientkind::ipv4 && kind != clientkind::ipv6)
+  const addresskind kind = readclient(address, query);
+  if (kind != addresskind::ipv4 && kind != addresskind::ipv6)
     return false;
   takeserver(strcmp(server, "-") != 0 ? server : nullptr, query);
   query.clientport = parseport(clientport);
@@ -1256,10 +1256,10 @@ const namecase namecases[] = {
 
 int main() {
   rules("trim", trimcases, trimtest);
-  rules("mapped", mappedcases, classifytest);
-  rules("IPv6", ipv6cases, classifytest);
-  rules("zone", zonecases, classifytest);
-  rules("one address", wholecases, classifytest);
+  rules("mapped", mappedcases, readclienttest);
+  rules("IPv6", ipv6cases, readclienttest);
+  rules("zone", zonecases, readclienttest);
+  rules("one address", wholecases, readclienttest);
   rules("table", tablecases, arptest);
   rules("routing table", routetablecases, routetest);
   rules("route", routecases, scantest, "192.0.2.10 route");

@@ -22,11 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The table is read for IPv4 clients, by their dotted form, when the kernel cannot
   // answer for them; text that holds one IPv4 address stands for it.
   neighbourquery query = {};
-  std::string_view text;
-  if (!trimclient(client, text))
-    return 0;
-  const clientkind kind = classify(text, query);
-  if (kind != clientkind::ipv4)
+  const addresskind kind = readclient(client, query);
+  if (kind != addresskind::ipv4)
     return 0;
   char dotted[INET_ADDRSTRLEN];
   formatdotted(query.client, dotted);
