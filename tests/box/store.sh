@@ -114,7 +114,7 @@ boxshell() {
   bs_build "$new" "$toolchain" >"$new/log" 2>&1 || status=$?
   if [ $status -ne 0 ]; then
     tail -n 20 "$new/log" >&2
-    echo "cannot build busybox for the box's shell (the lines above)" >&2
+    echo "cannot build busybox for the box's shell: $(tail -n 1 "$new/log")" >&2
   else
     echo "$((SECONDS - started))" >"$new/shell/seconds"
     # Another tree's box may have stored one first; one built otherwise goes.
