@@ -91,9 +91,9 @@ boxstored() {
 # dynamically against the same musl as its packages, where busybox-static's starts without
 # the loader's work. Built from Debian's busybox source with TOOLCHAIN (one that
 # cmake/sysroot made), PIE, with ash and the applets the box's CGI programs and init use;
-# about half a minute, once for the machine, in a directory of its own renamed into place,
-# as boxstore does, with the source's version and the build's seconds beside it. Fails
-# saying why on its last line of standard error.
+# 39 s on a quiet two-core machine, once for the machine, in a directory of its own
+# renamed into place, as boxstore does, with the source's version and the build's seconds
+# beside it. Fails saying why on its last line of standard error.
 boxshell() {
   local name=$1 toolchain=$2 shared new tool started status=0
   shared=${CLIENTMAC_BOX_CACHE:-/var/cache/clientmac/box}
