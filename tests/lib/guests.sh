@@ -1,6 +1,7 @@
 # shellcheck shell=bash
 # The boxes' guests: their kernels, modules and static busybox, from Debian's packages,
-# kept once for the machine, and how the host waits on what a guest says; sourced by the
+# and the router's dynamic busybox, built from Debian's source, kept once for the
+# machine, and how the host waits on what a guest says; sourced by the
 # boxes' runners (box.sh, vm.sh) after host.sh, whose atexit, skip and die it uses. In
 # bash.
 
@@ -103,3 +104,78 @@ await() {
     sleep 0.2
   done
 }
+
+# boxshell NAME TOOLCHAIN: sets shell to the busybox that the cache (as boxstore's) keeps
+# in NAME-shell for the box's benchmark: a router's own shell, which OpenWrt links
+# dynamically against the same musl as its packages, where busybox-static's starts without
+# the loader's work. Built from Debian's busybox source with TOOLCHAIN (one that
+# cmake/sysroot made), PIE, with ash and the applets the box's CGI programs and init use;
+# 39 s on a quiet two-core machine, once for the machine, in a directory of its own
+# renamed into place, as boxstore does, with the source's version and the build's seconds
+# beside it. Fails saying why on its last line of standard error.
+boxshell() {
+  local name=$1 toolchain=$2 shared new tool started status=0
+  shared=${CLIENTMAC_BOX_CACHE:-/var/cache/clientmac/box}
+  mkdir -p "$shared" 2>/dev/null && [ -w "$shared" ] || shared=${XDG_CACHE_HOME:-$HOME/.cache}/clientmac/box
+  shell=$shared/$name-shell/busybox
+  [ -x "$shell" ] && [ "$(cat "$shared/$name-shell/settings" 2>/dev/null)" = "${bs_settings[*]}" ] &&
+    return
+  [ -x "$toolchain/bin/${toolchain##*/}-gcc" ] || {
+    echo "no toolchain in $toolchain to build busybox with" >&2 && return 1
+  }
+  for tool in dpkg-source make gcc; do
+    command -v $tool >/dev/null || { echo "no $tool to build busybox with" >&2 && return 1; }
+  done
+  if ! new=$(mkdir -p "$shared" && mktemp -d "$shared/new.XXXXXX"); then
+    echo "cannot write to the cache $shared" >&2 && return 1
+  fi
+  started=$SECONDS
+  bs_build "$new" "$toolchain" >"$new/log" 2>&1 || status=$?
+  if [ $status -ne 0 ]; then
+    tail -n 20 "$new/log" >&2
+    echo "cannot build busybox for the box's shell: $(tail -n 1 "$new/log")" >&2
+  else
+    echo "$((SECONDS - started))" >"$new/shell/seconds"
+    # Another tree's box may have stored one first; one built otherwise goes.
+    if ! mv -T "$new/shell" "$shared/$name-shell" 2>/dev/null &&
+      [ "$(cat "$shared/$name-shell/settings" 2>/dev/null)" != "${bs_settings[*]}" ] &&
+      ! { mv -T "$shared/$name-shell" "$new/old" && mv -T "$new/shell" "$shared/$name-shell"; }; then
+      echo "cannot store busybox in $shared/$name-shell" >&2
+      status=1
+    fi
+  fi
+  rm -rf "$new"
+  return $status
+}
+
+# bs_settings: the busybox settings boxshell's build turns on, every other one off, as a
+# firmware's busybox is cut down to what the firmware uses; a store made with others is
+# built again.
+bs_settings=(PIE LFS LONG_OPTS BUSYBOX FEATURE_INSTALLER SH_IS_ASH BASH_IS_NONE
+  ASH ASH_OPTIMIZE_FOR_SIZE ASH_BASH_COMPAT ASH_JOB_CONTROL ASH_ALIAS ASH_GETOPTS
+  ASH_CMDCMD ASH_ECHO ASH_PRINTF ASH_TEST FEATURE_SH_MATH FEATURE_EDITING
+  BASENAME CAT CHMOD CP CUT DATE DD DIRNAME ECHO ENV EXPR FALSE HEAD LN LS MKDIR MV
+  PRINTF RM SLEEP SORT SYNC TAIL TEST TOUCH TR TRUE UNAME WC AWK GREP SED KILL PS
+  TIMEOUT MOUNT UMOUNT INSMOD REBOOT IP FEATURE_IP_ADDRESS FEATURE_IP_LINK
+  FEATURE_IP_ROUTE FEATURE_IP_NEIGH HTTPD FEATURE_HTTPD_CGI)
+
+# bs_build DIR TOOLCHAIN: boxshell's download and build in DIR, the result in DIR/shell.
+bs_build() (
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  settings=("${bs_settings[@]}")
+  names=$(printf '%s\n' "${settings[@]}" | paste -sd'|')
+  bash "$here/../../cmake/aptsource" "$1" busybox &&
+    dpkg-source --no-check -x "$1"/busybox_*.dsc "$1/src" &&
+    cd "$1/src" && make allnoconfig &&
+    grep -v -E "^(# )?CONFIG_($names)[= ]" .config >.config.new &&
+    printf 'CONFIG_%s=y\n' "${settings[@]}" >>.config.new && mv .config.new .config &&
+    make oldconfig < <(yes "") || exit
+  # oldconfig drops what it cannot have: a setting gone is a build unlike the one asked for.
+  for setting in "${settings[@]}"; do
+    grep -q "^CONFIG_$setting=y" .config || { echo "busybox's configuration lacks $setting" && exit 1; }
+  done
+  make -j"$(nproc)" CROSS_COMPILE="$2/bin/${2##*/}-" busybox && mkdir "$1/shell" &&
+    cp busybox "$1/shell/" && cp .config "$1/shell/config" &&
+    echo "${settings[*]}" >"$1/shell/settings" &&
+    basename "$1"/busybox_*.dsc .dsc | sed 's/^busybox_//' >"$1/shell/version"
+)
