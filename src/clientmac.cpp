@@ -126,12 +126,12 @@ struct neighbourquery {
 
 // What a step of the lookup learned: of the rules, of the connection, of the route, of
 // the client's entry, or of one datagram of the kernel's answer. Only "unknown" and
-// "failed" let a later step try: "found" and "none" are the kernel's own word.
+// "failed" let a later step try: "found" and "none" settle the lookup.
 enum class answer {
   found,   // the query holds what was asked: the rules, the connection, the route's
            // interface, or the address
-  none,    // the kernel's word that there is none to give: a gateway, this host, many
-           // paths, no such entry
+  none,    // there is none to give, and no later step may look on: the kernel's word (a
+           // gateway, this host, no such entry), or a doubt about the reply's route
   unknown, // the kernel answered without a say: no route, no entry, an error
   failed,  // the question could not be put, or its answer not read
   more,    // one datagram settled nothing, and the answer goes on
